@@ -1,0 +1,23 @@
+#include <windows.h>
+
+#include "app/run.h"
+#include "cmdline/cmdline.h"
+#include "session/session.h"
+
+int RunSessionEnd(const char* commandTail)
+{
+    const std::int32_t exitFlags = ParseExitFlags(commandTail);
+    if (IsNtPlatform()) {
+        EnableShutdownPrivilege();
+    }
+    // Privilege failures never change the status; a refused request does, so
+    // that a script can tell.
+    return RequestSessionEnd(exitFlags) ? 0 : 1;
+}
+
+// The arguments are ignored: the tail is cut from the full command line so
+// that it is read raw, exactly as the user wrote it.
+int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/)
+{
+    return RunSessionEnd(CutCommandTail(GetCommandLineA()));
+}
