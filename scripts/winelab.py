@@ -1,0 +1,175 @@
+"""Throwaway Wine prefixes, and reading the program's calls out of a relay trace.
+
+Every run of sessionend.exe ends the Wine session it runs in, so it only ever
+runs in a prefix made for that run and deleted afterwards, with its own
+wineserver. Nothing here touches the host's own session.
+"""
+import contextlib
+import os
+import pathlib
+import re
+import shutil
+import struct
+import subprocess
+import tempfile
+from dataclasses import dataclass
+
+# Keep the relay trace to calls made from the program's own image; a new
+# prefix excludes calls from the system DLLs instead, which overrides any
+# include list while it exists.
+DEBUG_SETTINGS = r"""REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Debug]
+"RelayFromExclude"=-
+"RelayFromInclude"="sessionend.exe"
+"""
+
+PRETEND_WIN98 = r"""REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\AppDefaults\sessionend.exe]
+"Version"="win98"
+"""
+
+
+def wine_env(prefix, debug="-all", **extra):
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG=debug,
+               # No Mono or Gecko install prompt in a new prefix.
+               WINEDLLOVERRIDES="mscoree,mshtml=")
+    env.update(extra)
+    return env
+
+
+def windows_path(path):
+    """The Z: drive of every prefix maps the host's root."""
+    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
+
+
+def stop_prefix(path):
+    """Ends every process of the prefix and its wineserver."""
+    env = wine_env(path)
+    subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL, timeout=60)
+    subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL, timeout=60)
+
+
+def remove_prefix(path):
+    if pathlib.Path(path).exists():
+        stop_prefix(path)
+        shutil.rmtree(path, ignore_errors=True)
+
+
+class Prefix:
+    """A Wine prefix of its own, removed with its wineserver on exit."""
+
+    def __init__(self, template=None, keep_at=None):
+        self.path = pathlib.Path(keep_at or tempfile.mkdtemp(prefix="sessionend-wine-"))
+        if template is None:
+            self._boot()
+        else:
+            self._clone(pathlib.Path(template))
+
+    def _boot(self):
+        subprocess.run(["wineboot", "-i"], env=wine_env(self.path), check=True, timeout=300,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.import_registry(DEBUG_SETTINGS)
+
+    def _clone(self, template):
+        # The Windows tree is large and never written by these runs, so hard
+        # links are enough; the registry files are real copies because this
+        # prefix's wineserver rewrites them.
+        shutil.rmtree(self.path)
+        subprocess.run(["cp", "-al", str(template), str(self.path)], check=True)
+        for hive in self.path.glob("*.reg"):
+            hive.unlink()
+            shutil.copy2(template / hive.name, hive)
+
+    def import_registry(self, text):
+        reg = self.path / "settings.reg"
+        reg.write_text(text)
+        self.run(["regedit", "/S", windows_path(reg)], check=True)
+        reg.unlink()
+        self.stop()
+
+    def run(self, argv, debug="-all", timeout=120, check=False, **env):
+        """Runs a Windows command to its end; its trace goes to a file, since
+        processes that it starts keep a pipe open long after it returns."""
+        with tempfile.TemporaryFile() as trace:
+            done = subprocess.run(["wine", *map(str, argv)], env=wine_env(self.path, debug, **env),
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=trace,
+                                  timeout=timeout, check=check)
+            trace.seek(0)
+            done.stderr = trace.read().decode("latin-1")
+        return done
+
+    def start(self, argv, **env):
+        return subprocess.Popen(["wine", *map(str, argv)], env=wine_env(self.path, **env),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        stop_prefix(self.path)
+
+    def remove(self):
+        remove_prefix(self.path)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.remove()
+
+
+@contextlib.contextmanager
+def throwaway_prefix(template=None):
+    prefix = Prefix(template)
+    try:
+        yield prefix
+    finally:
+        prefix.remove()
+
+
+@dataclass
+class Call:
+    function: str   # DLL.Function as Wine names it
+    args: str
+    ret: int
+
+
+LOADED = re.compile(r'^([0-9a-f]+):trace:loaddll:\w+ Loaded L"(.*)" at ([0-9A-Fa-f]+): native')
+CALL = re.compile(r"^([0-9a-f]+):Call ([\w.]+)\((.*)\) ret=([0-9A-Fa-f]+)$")
+RETURN = re.compile(r"^([0-9a-f]+):Ret  ([\w.]+)\(.*\) retval=([0-9A-Fa-f]+) ret=([0-9A-Fa-f]+)$")
+
+
+def image_size(exe):
+    data = pathlib.Path(exe).read_bytes()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    return struct.unpack_from("<I", data, pe + 24 + 56)[0]
+
+
+def program_thread(trace, exe):
+    """The thread that loads the program, and where the image lies."""
+    name = pathlib.Path(exe).name.lower()
+    for line in trace.splitlines():
+        loaded = LOADED.match(line)
+        if loaded and loaded.group(2).replace("\\\\", "\\").lower().endswith("\\" + name):
+            base = int(loaded.group(3), 16)
+            return loaded.group(1), range(base, base + image_size(exe))
+    raise AssertionError(f"the trace never loads {name}")
+
+
+def program_calls(trace, exe):
+    """The calls that the program's own thread makes from its own image, with
+    each call's return value, in order."""
+    thread, image = program_thread(trace, exe)
+    calls, returns = [], []
+    for line in trace.splitlines():
+        if not line.startswith(thread + ":"):
+            continue
+        call, ret = CALL.match(line), RETURN.match(line)
+        if call and int(call.group(4), 16) in image:
+            calls.append(Call(call.group(2), call.group(3), 0))
+        elif ret and int(ret.group(4), 16) in image:
+            returns.append(int(ret.group(3), 16))
+    for call, value in zip(calls, returns):
+        call.ret = value
+    return calls
