@@ -173,3 +173,12 @@ def program_calls(trace, exe):
     for call, value in zip(calls, returns):
         call.ret = value
     return calls
+
+
+def started_processes(trace, exe):
+    """The command lines of the processes that the program's thread starts
+    (traced with +process)."""
+    thread, _ = program_thread(trace, exe)
+    marker = f"{thread}:trace:process:CreateProcessInternalW app "
+    return [line.split(" cmdline ", 1)[1] for line in trace.splitlines()
+            if line.startswith(marker) and " cmdline " in line]

@@ -52,13 +52,6 @@ def server_lines(run, request):
             [line for line in run.stderr.splitlines() if f": {request}() = " in line])
 
 
-def started_by_program(run):
-    """The command lines of the processes that the program's thread starts."""
-    thread, _ = winelab.program_thread(run.stderr, EXE)
-    marker = f"{thread}:trace:process:CreateProcessInternalW app "
-    return [line.split(" cmdline ", 1)[1] for line in run.stderr.splitlines() if line.startswith(marker)]
-
-
 def end(process):
     process.kill()
     process.wait()
@@ -160,7 +153,7 @@ class SessionEnds(WineTest):
         self.assertIsNone(helper.poll(), "the helper did not start")
         run = launch(self.prefix, b"sessionend.exe %d" % flags, debug=TRACE + ",+process")
         self.assertEqual(request_of(run), flags)
-        return run, helper, host, started_by_program(run)
+        return run, helper, host, winelab.started_processes(run.stderr, EXE)
 
     def test_forced_request_ends_every_process_of_the_session(self):
         _, helper, host, wineboot = self.end_session(FORCE)

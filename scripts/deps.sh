@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, from Debian's packages. As root it
+# installs whatever is missing; otherwise it prints the command and stops.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ python3                   # build and test drivers
+    g++-mingw-w64-x86-64 g++-mingw-w64-i686         # the two Windows targets
+    clang libclang-rt-14-dev libgtest-dev           # host tests, sanitizers, fuzzer
+    clang-format clang-tidy cppcheck                # style and static analysis
+    wine wine64                                     # a real Win32 to run on
+    hyperfine zip                                   # benchmark and release archive
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages. Install them with:" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+fi
+echo "Installing: ${missing[*]}" >&2
+apt-get update -qq
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the 64-bit program and runs it with the given flags in a Wine prefix
+# made for the run and deleted afterwards, then shows what happened.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ $# -ne 1 ]; then
+    echo "usage: scripts/run.sh FLAGS   (for example 5: shut down, by force)" >&2
+    exit 2
+fi
+bash scripts/deps.sh
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 >/dev/null
+exec python3 scripts/demo.py build/win64/sessionend.exe build/win64/tests/wine/sleeper.exe "$1"
