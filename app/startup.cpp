@@ -2,20 +2,20 @@
 // use for: no heap, no argument vector, no standard handles.
 #include <windows.h>
 
-// Provided by the linker; its address is the module's load address.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+#include <array>
 
-namespace {
-// WinMain ignores its command-line argument, so the start-up need not call
-// the platform to cut one.
-char emptyCommandLine[1] = {'\0'};
-}  // namespace
+// Provided by the linker under this name; its address is the module's load
+// address, which is the module handle.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,cppcoreguidelines-avoid-non-const-global-variables)
+extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 // Plain cdecl on purpose: a decorated stdcall name would not be found as the
 // entry. The 32-bit loader only guarantees 4-byte stack alignment here.
 extern "C" __attribute__((force_align_arg_pointer, noreturn, used)) void WinMainCRTStartup()
 {
-    const int status =
-        WinMain(reinterpret_cast<HINSTANCE>(&__ImageBase), nullptr, emptyCommandLine, SW_SHOWDEFAULT);
-    ExitProcess(static_cast<UINT>(status));
+    // WinMain ignores its command-line argument, so the start-up need not
+    // ask the platform for one.
+    static std::array<char, 1> emptyCommandLine{};
+    auto* const instance = reinterpret_cast<HINSTANCE>(&__ImageBase);  // NOLINT(*-pro-type-reinterpret-cast)
+    ExitProcess(static_cast<UINT>(WinMain(instance, nullptr, emptyCommandLine.data(), SW_SHOWDEFAULT)));
 }

@@ -3,7 +3,11 @@
 namespace {
 
 constexpr unsigned char kQuote = 0x22;
-constexpr unsigned char kLastSeparator = 0x20;
+constexpr unsigned char kSpace = 0x20;
+constexpr unsigned char kLastSeparator = kSpace;
+constexpr unsigned char kTab = 0x09;
+constexpr unsigned char kCarriageReturn = 0x0D;
+constexpr std::uint32_t kRadix = 10;
 
 // Bytes are compared as 0..255 whatever the signedness of char.
 unsigned char ByteAt(const char* position)
@@ -13,9 +17,10 @@ unsigned char ByteAt(const char* position)
 
 // Deliberately not the C locale's isspace/isdigit: the classes must not move
 // with a locale or code page, and bytes 0x80..0xFF belong to neither.
+// Tab, line feed, vertical tab, form feed, carriage return and space.
 bool IsWhiteSpace(unsigned char byte)
 {
-    return byte == 0x20 || (byte >= 0x09 && byte <= 0x0D);
+    return byte == kSpace || (byte >= kTab && byte <= kCarriageReturn);
 }
 
 bool IsDigit(unsigned char byte)
@@ -63,7 +68,7 @@ std::int32_t ParseExitFlags(const char* commandTail)
     // Unsigned so that wrapping past 2^32 is defined rather than overflow.
     std::uint32_t value = 0;
     while (IsDigit(ByteAt(position))) {
-        value = value * 10U + static_cast<std::uint32_t>(ByteAt(position) - '0');
+        value = value * kRadix + static_cast<std::uint32_t>(ByteAt(position) - '0');
         ++position;
     }
     if (negative) {

@@ -6,16 +6,9 @@ namespace {
 
 FakePlatform platform;
 
-std::string Hex(std::uintmax_t value)
-{
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%jx", value);
-    return text;
-}
-
 std::string Pointer(const void* pointer)
 {
-    return pointer == nullptr ? "null" : Hex(reinterpret_cast<std::uintptr_t>(pointer));
+    return pointer == nullptr ? "null" : FormatHex(reinterpret_cast<std::uintptr_t>(pointer));
 }
 
 std::string Record(const TOKEN_PRIVILEGES* record)
@@ -24,11 +17,18 @@ std::string Record(const TOKEN_PRIVILEGES* record)
         return "null";
     }
     const LUID_AND_ATTRIBUTES& entry = record->Privileges[0];
-    return "{" + std::to_string(record->PrivilegeCount) + ", " + Hex(entry.Luid.LowPart) + ":" +
-           Hex(static_cast<DWORD>(entry.Luid.HighPart)) + ", " + Hex(entry.Attributes) + "}";
+    return "{" + std::to_string(record->PrivilegeCount) + ", " + FormatHex(entry.Luid.LowPart) + ":" +
+           FormatHex(static_cast<DWORD>(entry.Luid.HighPart)) + ", " + FormatHex(entry.Attributes) + "}";
 }
 
 }  // namespace
+
+std::string FormatHex(std::uintmax_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%jx", value);
+    return text;
+}
 
 FakePlatform& ResetFakePlatform()
 {
@@ -63,8 +63,8 @@ HANDLE WINAPI GetCurrentProcess()
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle)
 {
-    platform.calls.push_back("OpenProcessToken(" + Pointer(ProcessHandle) + ", " + Hex(DesiredAccess) + ", " +
-                             (TokenHandle == nullptr ? "null" : "out") + ")");
+    platform.calls.push_back("OpenProcessToken(" + Pointer(ProcessHandle) + ", " + FormatHex(DesiredAccess) +
+                             ", " + (TokenHandle == nullptr ? "null" : "out") + ")");
     // Like the platform, a failed call leaves the output untouched.
     if (platform.openProcessTokenResult != FALSE && TokenHandle != nullptr) {
         *TokenHandle = platform.tokenToGive;
@@ -96,7 +96,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
 
 BOOL WINAPI ExitWindowsEx(UINT uFlags, DWORD dwReason)
 {
-    platform.calls.push_back("ExitWindowsEx(" + Hex(uFlags) + ", " + Hex(dwReason) + ")");
+    platform.calls.push_back("ExitWindowsEx(" + FormatHex(uFlags) + ", " + FormatHex(dwReason) + ")");
     return platform.exitWindowsExResult;
 }
 

@@ -25,6 +25,9 @@ struct FakePlatform {
 FakePlatform& ResetFakePlatform();
 const FakePlatform& Recorded();
 
+// How the fake writes numbers in the call log: 0x and lower-case hex.
+std::string FormatHex(std::uintmax_t value);
+
 // The pseudo-handle that GetCurrentProcess gives on the real platform.
 inline HANDLE CurrentProcessPseudoHandle()
 {
