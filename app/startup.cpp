@@ -14,8 +14,8 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 extern "C" __attribute__((force_align_arg_pointer, noreturn, used)) void WinMainCRTStartup()
 {
     // WinMain ignores its command-line argument, so the start-up need not
-    // ask the platform for one.
-    static std::array<char, 1> emptyCommandLine{};
+    // ask the platform for one. It lives on this frame, which never returns.
+    std::array<char, 1> emptyCommandLine{};
     auto* const instance = reinterpret_cast<HINSTANCE>(&__ImageBase);  // NOLINT(*-pro-type-reinterpret-cast)
     ExitProcess(static_cast<UINT>(WinMain(instance, nullptr, emptyCommandLine.data(), SW_SHOWDEFAULT)));
 }
