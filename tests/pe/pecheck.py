@@ -114,6 +114,13 @@ def map_symbol(map_path, symbol):
     raise ValueError(f"{symbol} not found in {map_path}")
 
 
+SIZE_BUDGET = 3072
+
+
+def check_size(image, _):
+    yield len(image.data) <= SIZE_BUDGET, f"{len(image.data)} bytes, over the budget of {SIZE_BUDGET}"
+
+
 def check_subsystem(image, _):
     yield image.subsystem == 2, f"subsystem {image.subsystem}, want 2 (Windows GUI)"
     yield image.machine in MACHINES, f"machine {image.machine:#x}"
