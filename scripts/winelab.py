@@ -31,6 +31,26 @@ PRETEND_WIN98 = r"""REGEDIT4
 """
 
 
+# Where throwaway prefixes go: a test suite names its own folder, so that it
+# can tell afterwards that nothing was left behind.
+SCRATCH = os.environ.get("SESSIONEND_WINE_SCRATCH")
+
+
+def processes_using(folder):
+    """Process ids whose Wine prefix lies in folder."""
+    folder = str(pathlib.Path(folder).resolve())
+    found = []
+    for environ in pathlib.Path("/proc").glob("[0-9]*/environ"):
+        try:
+            variables = environ.read_bytes().split(b"\0")
+        except OSError:
+            continue
+        for variable in variables:
+            if variable.startswith(b"WINEPREFIX=") and variable[11:].decode(errors="replace").startswith(folder):
+                found.append(int(environ.parent.name))
+    return found
+
+
 def wine_env(prefix, debug="-all", **extra):
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     env.update(WINEPREFIX=str(prefix), WINEDEBUG=debug,
@@ -62,7 +82,7 @@ class Prefix:
     """A Wine prefix of its own, removed with its wineserver on exit."""
 
     def __init__(self, template=None, keep_at=None):
-        self.path = pathlib.Path(keep_at or tempfile.mkdtemp(prefix="sessionend-wine-"))
+        self.path = pathlib.Path(keep_at or tempfile.mkdtemp(prefix="sessionend-wine-", dir=SCRATCH))
         if template is None:
             self._boot()
         else:
@@ -154,7 +174,7 @@ def program_thread(trace, exe):
         if loaded and loaded.group(2).replace("\\\\", "\\").lower().endswith("\\" + name):
             base = int(loaded.group(3), 16)
             return loaded.group(1), range(base, base + image_size(exe))
-    raise AssertionError(f"the trace never loads {name}")
+    raise AssertionError(f"the trace never loads {name}; its last lines:\n" + "\n".join(trace.splitlines()[-15:]))
 
 
 def program_calls(trace, exe):
