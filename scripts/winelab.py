@@ -51,9 +51,14 @@ def processes_using(folder):
     return found
 
 
+# Where the prefix's wineserver keeps its socket folder, inside the prefix so
+# that it goes with it; by default it would stay behind in the host's /tmp.
+SERVER_TMP = "server-tmp"
+
+
 def wine_env(prefix, debug="-all", **extra):
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env.update(WINEPREFIX=str(prefix), WINEDEBUG=debug,
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG=debug, TMPDIR=str(pathlib.Path(prefix) / SERVER_TMP),
                # No Mono or Gecko install prompt in a new prefix.
                WINEDLLOVERRIDES="mscoree,mshtml=")
     env.update(extra)
@@ -84,6 +89,7 @@ class Prefix:
     def __init__(self, template=None, keep_at=None):
         self.path = pathlib.Path(keep_at or tempfile.mkdtemp(prefix="sessionend-wine-", dir=SCRATCH))
         if template is None:
+            (self.path / SERVER_TMP).mkdir()
             self._boot()
         else:
             self._clone(pathlib.Path(template))
@@ -102,6 +108,10 @@ class Prefix:
         for hive in self.path.glob("*.reg"):
             hive.unlink()
             shutil.copy2(template / hive.name, hive)
+        # The clone's wineserver makes its own socket folder and notes it.
+        (self.path / "wineserver").unlink(missing_ok=True)
+        shutil.rmtree(self.path / SERVER_TMP)
+        (self.path / SERVER_TMP).mkdir()
 
     def import_registry(self, text):
         reg = self.path / "settings.reg"
