@@ -9,7 +9,7 @@ packages=(
     clang libclang-rt-14-dev libgtest-dev           # host tests, sanitizers, fuzzer
     clang-format clang-tidy cppcheck                # style and static analysis
     wine wine64                                     # a real Win32 to run on
-    hyperfine zip                                   # benchmark and release archive
+    hyperfine                                       # benchmark
 )
 
 missing=()
