@@ -84,7 +84,8 @@ def remove_prefix(path):
 
 
 class Prefix:
-    """A Wine prefix of its own, removed with its wineserver on exit."""
+    """A Wine prefix of its own: a new one, or a copy of a template. remove()
+    ends its processes and wineserver and deletes it."""
 
     def __init__(self, template=None, keep_at=None):
         self.path = pathlib.Path(keep_at or tempfile.mkdtemp(prefix="sessionend-wine-", dir=SCRATCH))
@@ -141,12 +142,6 @@ class Prefix:
 
     def remove(self):
         remove_prefix(self.path)
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *_):
-        self.remove()
 
 
 @contextlib.contextmanager
