@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from Debian's packages. As root it
 # installs whatever is missing; otherwise it prints the command and stops.
+# Every name exists on Debian 12 and Debian 13 alike.
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ python3                   # build and test drivers
-    g++-mingw-w64-x86-64 g++-mingw-w64-i686         # the two Windows targets
-    clang libclang-rt-14-dev libgtest-dev           # host tests, sanitizers, fuzzer
-    clang-format clang-tidy cppcheck                # style and static analysis
-    wine wine64                                     # a real Win32 to run on
-    hyperfine                                       # benchmark
+    cmake ninja-build g++ python3 git                       # build and test drivers
+    g++-mingw-w64-x86-64 g++-mingw-w64-i686                 # the x64 and x86 targets
+    clang libclang-rt-dev libgtest-dev                      # host tests, sanitizers, fuzzer
+    clang-format clang-tidy cppcheck                        # style and static analysis
+    wine wine64                                             # a real Win32 to run on
+    python3-unicorn python3-pefile python3-capstone         # a CPU to run on, and the image read
+    hyperfine                                               # benchmark
 )
 
 missing=()

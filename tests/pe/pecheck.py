@@ -1,16 +1,15 @@
-#!/usr/bin/env python3
-"""Static checks of a built sessionend PE image, read straight from its headers.
+#!/usr/bin/python3
+"""Static checks of a built sessionend PE image, read with pefile.
 
     pecheck.py CHECK EXE [--map MAP]     one named check of one image
-    pecheck.py thunks EXE32 EXE64        both images call the same imports
 
 Exits 0 when the check holds, 1 with the reasons when it does not.
 """
 import argparse
-import re
-import struct
-import subprocess
 import sys
+
+import capstone
+import pefile
 
 # Exactly what the program calls, and nothing else: no C run-time, no
 # wide-character forms.
@@ -19,90 +18,26 @@ EXPECTED_IMPORTS = {
     "ADVAPI32.DLL": {"AdjustTokenPrivileges", "LookupPrivilegeValueA", "OpenProcessToken"},
     "USER32.DLL": {"ExitWindowsEx"},
 }
-
-MACHINES = {0x8664: "x86_64", 0x14C: "i686"}
-IMAGE_FILE_RELOCS_STRIPPED = 0x0001
-DLL_HIGH_ENTROPY_VA, DLL_DYNAMIC_BASE, DLL_NX_COMPAT = 0x0020, 0x0040, 0x0100
-SCN_MEM_EXECUTE, SCN_MEM_WRITE = 0x20000000, 0x80000000
-DIR_IMPORT, DIR_RESOURCE, DIR_BASERELOC, DIR_DEBUG = 1, 2, 5, 6
+MACHINES = {pefile.MACHINE_TYPE[m] for m in ("IMAGE_FILE_MACHINE_AMD64", "IMAGE_FILE_MACHINE_I386")}
+SIZE_BUDGET = 3072
 # The linker's defaults, which a stray option must not have moved.
-DEFAULT_RESERVES = {"stack_reserve": 0x200000, "stack_commit": 0x1000,
-                    "heap_reserve": 0x100000, "heap_commit": 0x1000}
+DEFAULT_RESERVES = {"SizeOfStackReserve": 0x200000, "SizeOfStackCommit": 0x1000,
+                    "SizeOfHeapReserve": 0x100000, "SizeOfHeapCommit": 0x1000}
+DIRECTORY = pefile.DIRECTORY_ENTRY
+SECTION = pefile.SECTION_CHARACTERISTICS
+
+# What the 386 lacks, the processor the oldest 32-bit Windows runs on:
+# conditional moves, the 486's and Pentium's additions, and every vector set.
+NEWER_THAN_386 = {"bswap", "xadd", "cmpxchg", "cmpxchg8b", "cpuid", "rdtsc", "rdtscp", "rdmsr", "wrmsr",
+                  "rdpmc", "sysenter", "sysexit", "invlpg", "invd", "wbinvd", "popcnt", "lzcnt", "tzcnt",
+                  "movbe", "ud2"}
+NEWER_GROUPS = {getattr(capstone.x86, g) for g in dir(capstone.x86) if g.startswith("X86_GRP_") and any(
+    s in g for s in ("CMOV", "MMX", "3DNOW", "SSE", "AVX", "FMA", "F16C", "BMI", "AES", "SHA"))}
 
 
-class Image:
-    def __init__(self, path):
-        with open(path, "rb") as f:
-            self.data = f.read()
-        data = self.data
-        if data[:2] != b"MZ":
-            raise ValueError(f"{path}: no MZ header")
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError(f"{path}: no PE signature")
-        (self.machine, nsections, self.timestamp, _, _, optsize,
-         self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
-        opt = pe + 24
-        self.magic = struct.unpack_from("<H", data, opt)[0]
-        self.is64 = self.magic == 0x20B
-        self.entry = struct.unpack_from("<I", data, opt + 16)[0]
-        if self.is64:
-            self.image_base = struct.unpack_from("<Q", data, opt + 24)[0]
-            reserves = struct.unpack_from("<QQQQ", data, opt + 72)
-            ndirs, dirs = struct.unpack_from("<I", data, opt + 108)[0], opt + 112
-        else:
-            self.image_base = struct.unpack_from("<I", data, opt + 28)[0]
-            reserves = struct.unpack_from("<IIII", data, opt + 72)
-            ndirs, dirs = struct.unpack_from("<I", data, opt + 92)[0], opt + 96
-        self.reserves = dict(zip(DEFAULT_RESERVES, reserves))
-        self.size_of_image = struct.unpack_from("<I", data, opt + 56)[0]
-        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
-        self.directories = [struct.unpack_from("<II", data, dirs + 8 * i) for i in range(ndirs)]
-        self.sections = []
-        for i in range(nsections):
-            name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", data, opt + optsize + 40 * i)
-            flags = struct.unpack_from("<I", data, opt + optsize + 40 * i + 36)[0]
-            self.sections.append({"name": name.rstrip(b"\0").decode(), "va": va, "vsize": vsize,
-                                  "rawsize": rawsize, "rawptr": rawptr, "flags": flags})
-
-    def section_at(self, rva):
-        for s in self.sections:
-            if s["va"] <= rva < s["va"] + max(s["vsize"], s["rawsize"]):
-                return s
-        return None
-
-    def offset(self, rva):
-        s = self.section_at(rva)
-        if s is None:
-            raise ValueError(f"RVA {rva:#x} lies in no section")
-        return s["rawptr"] + rva - s["va"]
-
-    def cstring(self, rva):
-        start = self.offset(rva)
-        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
-
-    def imports(self):
-        """{DLL name upper-cased: {function name: IAT slot address}}."""
-        rva, size = self.directories[DIR_IMPORT]
-        result = {}
-        width, ordinal_bit = (8, 1 << 63) if self.is64 else (4, 1 << 31)
-        descriptor = self.offset(rva)
-        while True:
-            lookup, _, _, name, iat = struct.unpack_from("<IIIII", self.data, descriptor)
-            if name == 0:
-                break
-            functions = result.setdefault(self.cstring(name).upper(), {})
-            slot = 0
-            while True:
-                thunk = struct.unpack_from("<Q" if self.is64 else "<I", self.data,
-                                           self.offset((lookup or iat) + slot * width))[0]
-                if thunk == 0:
-                    break
-                key = f"#{thunk & 0xFFFF}" if thunk & ordinal_bit else self.cstring(thunk + 2)
-                functions[key] = self.image_base + iat + slot * width
-                slot += 1
-            descriptor += 20
-        return result
+def directory(pe, name):
+    entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[DIRECTORY[name]]
+    return entry.VirtualAddress, entry.Size
 
 
 def map_symbol(map_path, symbol):
@@ -114,61 +49,72 @@ def map_symbol(map_path, symbol):
     raise ValueError(f"{symbol} not found in {map_path}")
 
 
-SIZE_BUDGET = 3072
+def check_size(pe, _):
+    yield len(pe.__data__) <= SIZE_BUDGET, f"{len(pe.__data__)} bytes, over the budget of {SIZE_BUDGET}"
 
 
-def check_size(image, _):
-    yield len(image.data) <= SIZE_BUDGET, f"{len(image.data)} bytes, over the budget of {SIZE_BUDGET}"
+def check_subsystem(pe, _):
+    subsystem = pe.OPTIONAL_HEADER.Subsystem
+    yield subsystem == pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"], f"subsystem {subsystem}, want GUI"
+    yield pe.FILE_HEADER.Machine in MACHINES, f"machine {pe.FILE_HEADER.Machine:#x}"
 
 
-def check_subsystem(image, _):
-    yield image.subsystem == 2, f"subsystem {image.subsystem}, want 2 (Windows GUI)"
-    yield image.machine in MACHINES, f"machine {image.machine:#x}"
-
-
-def check_imports(image, _):
-    got = {dll: set(functions) for dll, functions in image.imports().items()}
+def check_imports(pe, _):
+    got = {entry.dll.decode().upper(): {i.name.decode() if i.name else f"#{i.ordinal}" for i in entry.imports}
+           for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])}
     yield got == EXPECTED_IMPORTS, f"imports {sorted((d, sorted(f)) for d, f in got.items())}"
 
 
-def check_resources(image, _):
-    yield image.directories[DIR_RESOURCE] == (0, 0), "resource directory is not empty"
-    yield all(s["name"] != ".rsrc" for s in image.sections), "a .rsrc section is present"
+def check_resources(pe, _):
+    yield directory(pe, "IMAGE_DIRECTORY_ENTRY_RESOURCE") == (0, 0), "resource directory is not empty"
+    yield all(s.Name.rstrip(b"\0") != b".rsrc" for s in pe.sections), "a .rsrc section is present"
 
 
-def check_hardening(image, _):
-    want = DLL_DYNAMIC_BASE | DLL_NX_COMPAT | (DLL_HIGH_ENTROPY_VA if image.is64 else 0)
-    yield image.dll_characteristics & want == want, f"DllCharacteristics {image.dll_characteristics:#x}"
-    yield not image.characteristics & IMAGE_FILE_RELOCS_STRIPPED, "relocations stripped"
-    yield image.directories[DIR_BASERELOC][1] > 0, "no base relocation directory"
-    for s in image.sections:
-        both = SCN_MEM_WRITE | SCN_MEM_EXECUTE
-        yield s["flags"] & both != both, f"section {s['name']} is writable and executable"
+def check_hardening(pe, _):
+    optional = pe.OPTIONAL_HEADER
+    yield optional.IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, "no ASLR (dynamic base)"
+    yield optional.IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "no DEP (NX compatible)"
+    if pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS:
+        yield optional.IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA, "no high-entropy ASLR"
+    yield not pe.FILE_HEADER.IMAGE_FILE_RELOCS_STRIPPED, "relocations stripped"
+    yield directory(pe, "IMAGE_DIRECTORY_ENTRY_BASERELOC")[1] > 0, "no base relocation directory"
+    for s in pe.sections:
+        writable_code = s.IMAGE_SCN_MEM_WRITE and s.IMAGE_SCN_MEM_EXECUTE
+        yield not writable_code, f"section {s.Name.rstrip(bytes(1))} is writable and executable"
 
 
-def check_timestamp(image, _):
-    yield image.timestamp == 0, f"COFF timestamp {image.timestamp:#x}"
-    yield image.directories[DIR_DEBUG] == (0, 0), "a debug directory (and its timestamp) is present"
+def check_timestamp(pe, _):
+    yield pe.FILE_HEADER.TimeDateStamp == 0, f"COFF timestamp {pe.FILE_HEADER.TimeDateStamp:#x}"
+    yield directory(pe, "IMAGE_DIRECTORY_ENTRY_DEBUG") == (0, 0), "a debug directory (and its timestamp) is present"
 
 
-def check_entry(image, map_path):
-    start = map_symbol(map_path, "WinMainCRTStartup") - image.image_base
-    yield image.entry == start, f"entry {image.entry:#x}, WinMainCRTStartup at {start:#x}"
-    section = image.section_at(image.entry)
-    yield section is not None and section["name"] == ".text", "entry point outside .text"
+def check_entry(pe, map_path):
+    entry = pe.OPTIONAL_HEADER.AddressOfEntryPoint
+    start = map_symbol(map_path, "WinMainCRTStartup") - pe.OPTIONAL_HEADER.ImageBase
+    yield entry == start, f"entry {entry:#x}, WinMainCRTStartup at {start:#x}"
+    section = pe.get_section_by_rva(entry)
+    yield section is not None and section.Name.rstrip(b"\0") == b".text", "entry point outside .text"
 
 
-def check_reserves(image, _):
-    yield image.reserves == DEFAULT_RESERVES, f"reserves {image.reserves}"
+def check_reserves(pe, _):
+    reserves = {name: getattr(pe.OPTIONAL_HEADER, name) for name in DEFAULT_RESERVES}
+    yield reserves == DEFAULT_RESERVES, f"reserves {reserves}"
 
 
-def called_imports(path):
-    """The imports that the code refers to, found in its disassembly."""
-    image = Image(path)
-    slots = {address: name for functions in image.imports().values() for name, address in functions.items()}
-    objdump = ("x86_64" if image.is64 else "i686") + "-w64-mingw32-objdump"
-    listing = subprocess.run([objdump, "-d", path], check=True, capture_output=True, text=True).stdout
-    return {slots[int(a, 16)] for a in re.findall(r"0x([0-9a-f]+)", listing) if int(a, 16) in slots}
+def check_i386(pe, _):
+    if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
+        return
+    disassembler = capstone.Cs(capstone.CS_ARCH_X86, capstone.CS_MODE_32)
+    disassembler.detail = True
+    disassembler.skipdata = True
+    code = [insn for section in pe.sections if section.IMAGE_SCN_MEM_EXECUTE for insn in disassembler.disasm(
+        section.get_data(), pe.OPTIONAL_HEADER.ImageBase + section.VirtualAddress) if insn.id != 0]
+    yield len(code) > 0, "no code found"
+    for insn in code:
+        # The long NOP (0F 1F) is the Pentium Pro's.
+        newer = (insn.mnemonic in NEWER_THAN_386 or insn.mnemonic.startswith(("cmov", "fcmov", "fcomi", "fucomi"))
+                 or bytes(insn.opcode[:2]) == b"\x0f\x1f" or any(insn.group(g) for g in NEWER_GROUPS))
+        yield not newer, f"{insn.address:#x}: {insn.mnemonic} {insn.op_str} is newer than the 386"
 
 
 CHECKS = {name[len("check_"):]: f for name, f in globals().items() if name.startswith("check_")}
@@ -176,16 +122,11 @@ CHECKS = {name[len("check_"):]: f for name, f in globals().items() if name.start
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=sorted(CHECKS) + ["thunks"])
-    parser.add_argument("images", nargs="+")
+    parser.add_argument("check", choices=sorted(CHECKS))
+    parser.add_argument("image")
     parser.add_argument("--map")
     args = parser.parse_args()
-    if args.check == "thunks":
-        sets = [called_imports(path) for path in args.images]
-        expected = set().union(*EXPECTED_IMPORTS.values())
-        results = [(s == expected, f"{path} calls {sorted(s)}") for path, s in zip(args.images, sets)]
-    else:
-        results = list(CHECKS[args.check](Image(args.images[0]), args.map))
+    results = list(CHECKS[args.check](pefile.PE(args.image), args.map))
     failures = [message for ok, message in results if not ok]
     for message in failures:
         print("FAIL:", message)
