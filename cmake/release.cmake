@@ -1,17 +1,11 @@
-# Installing either build puts its image under x64/ or x86/ of the prefix,
-# beside the README, the LICENSE and a SHA256SUMS of every image there; the
-# release ZIP is both builds installed into one tree.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(SESSIONEND_ARCH x64)
-else()
-    set(SESSIONEND_ARCH x86)
-endif()
-
+# Installing any build puts its image under x64/, x86/ or arm64/ of the
+# prefix, beside the README, the LICENSE and a SHA256SUMS of every image
+# there; the release ZIP is the three builds installed into one tree.
 install(TARGETS sessionend RUNTIME DESTINATION ${SESSIONEND_ARCH})
 install(FILES README.md LICENSE DESTINATION .)
 install(CODE [[
     set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
-    file(GLOB images RELATIVE "${root}" "${root}/x64/sessionend.exe" "${root}/x86/sessionend.exe")
+    file(GLOB images RELATIVE "${root}" "${root}/*/sessionend.exe")
     list(SORT images)
     set(sums "")
     foreach(image IN LISTS images)
@@ -22,14 +16,15 @@ install(CODE [[
 ]])
 
 if(SESSIONEND_ARCH STREQUAL "x64")
-    set(SESSIONEND_X86_BUILD_DIR "${PROJECT_SOURCE_DIR}/build/win32" CACHE PATH
-        "The 32-bit build tree whose image the release ZIP also holds")
+    set(SESSIONEND_OTHER_BUILD_DIRS "${PROJECT_SOURCE_DIR}/build/winarm64;${PROJECT_SOURCE_DIR}/build/win32" CACHE STRING
+        "The ARM64 and x86 build trees whose images the release ZIP also holds")
     set(CPACK_GENERATOR ZIP)
     set(CPACK_PACKAGE_FILE_NAME "sessionend-${PROJECT_VERSION}")
     set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-    # The 32-bit tree goes last, so that its SHA256SUMS covers both images.
-    set(CPACK_INSTALL_CMAKE_PROJECTS
-        "${PROJECT_BINARY_DIR};sessionend;ALL;/"
-        "${SESSIONEND_X86_BUILD_DIR};sessionend;ALL;/")
+    # Each tree writes SHA256SUMS anew, so the one installed last covers all.
+    set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};sessionend;ALL;/")
+    foreach(tree IN LISTS SESSIONEND_OTHER_BUILD_DIRS)
+        list(APPEND CPACK_INSTALL_CMAKE_PROJECTS "${tree};sessionend;ALL;/")
+    endforeach()
     include(CPack)
 endif()

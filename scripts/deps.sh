@@ -8,6 +8,7 @@ packages=(
     cmake ninja-build g++ python3 git                       # build and test drivers
     g++-mingw-w64-x86-64 g++-mingw-w64-i686                 # the x64 and x86 targets
     clang libclang-rt-dev libgtest-dev                      # host tests, sanitizers, fuzzer
+    lld llvm                                                # the ARM64 target: linker, import libraries
     clang-format clang-tidy cppcheck                        # style and static analysis
     wine wine64                                             # a real Win32 to run on
     python3-unicorn python3-pefile python3-capstone         # a CPU to run on, and the image read

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-for preset in win64 win32; do
+for preset in win64 winarm64 win32; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" >/dev/null
 done

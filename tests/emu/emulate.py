@@ -258,7 +258,8 @@ class Machine:
                 if self.stale(value % (1 << 8 * self.arch.word)):
                     self.error(f"stale pointer {value:#x} into the preferred base at {self.where(address)}: "
                                "an absolute address the relocation table misses")
-        if insn.group(capstone.CS_GRP_CALL):
+        # Capstone 4 puts neither bl nor blr in the call group.
+        if insn.group(capstone.CS_GRP_CALL) or insn.mnemonic in ("bl", "blr"):
             if self.arch is X64 and sp % 16:
                 self.error(f"RSP {sp:#x} not 16-byte aligned at the call at {self.where(address)}")
             self.frames.append(Frame(sp, self.saved(), address + size))

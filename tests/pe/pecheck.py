@@ -18,7 +18,11 @@ EXPECTED_IMPORTS = {
     "ADVAPI32.DLL": {"AdjustTokenPrivileges", "LookupPrivilegeValueA", "OpenProcessToken"},
     "USER32.DLL": {"ExitWindowsEx"},
 }
-MACHINES = {pefile.MACHINE_TYPE[m] for m in ("IMAGE_FILE_MACHINE_AMD64", "IMAGE_FILE_MACHINE_I386")}
+# The oldest Windows that may load each image: Windows 95 and NT 4 for x86,
+# the first x64 Windows, and what ARM64 Windows requires.
+SUBSYSTEM_VERSIONS = {pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]: (4, 0),
+                      pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]: (5, 2),
+                      pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_ARM64"]: (6, 2)}
 SIZE_BUDGET = 3072
 # The linker's defaults, which a stray option must not have moved.
 DEFAULT_RESERVES = {"SizeOfStackReserve": 0x200000, "SizeOfStackCommit": 0x1000,
@@ -40,11 +44,15 @@ def directory(pe, name):
     return entry.VirtualAddress, entry.Size
 
 
-def map_symbol(map_path, symbol):
+def map_symbol(map_path, symbol, image_base):
+    """The symbol's RVA, from GNU ld's link map (address, name) or lld's
+    (RVA, size, alignment, name)."""
     with open(map_path, encoding="utf-8", errors="replace") as f:
         for line in f:
             fields = line.split()
             if len(fields) == 2 and fields[1] in (symbol, "_" + symbol) and fields[0].startswith("0x"):
+                return int(fields[0], 16) - image_base
+            if len(fields) == 4 and fields[3] == symbol:
                 return int(fields[0], 16)
     raise ValueError(f"{symbol} not found in {map_path}")
 
@@ -56,7 +64,9 @@ def check_size(pe, _):
 def check_subsystem(pe, _):
     subsystem = pe.OPTIONAL_HEADER.Subsystem
     yield subsystem == pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"], f"subsystem {subsystem}, want GUI"
-    yield pe.FILE_HEADER.Machine in MACHINES, f"machine {pe.FILE_HEADER.Machine:#x}"
+    version = (pe.OPTIONAL_HEADER.MajorSubsystemVersion, pe.OPTIONAL_HEADER.MinorSubsystemVersion)
+    wanted = SUBSYSTEM_VERSIONS.get(pe.FILE_HEADER.Machine)
+    yield version == wanted, f"machine {pe.FILE_HEADER.Machine:#x}, subsystem version {version}, want {wanted}"
 
 
 def check_imports(pe, _):
@@ -90,7 +100,7 @@ def check_timestamp(pe, _):
 
 def check_entry(pe, map_path):
     entry = pe.OPTIONAL_HEADER.AddressOfEntryPoint
-    start = map_symbol(map_path, "WinMainCRTStartup") - pe.OPTIONAL_HEADER.ImageBase
+    start = map_symbol(map_path, "WinMainCRTStartup", pe.OPTIONAL_HEADER.ImageBase)
     yield entry == start, f"entry {entry:#x}, WinMainCRTStartup at {start:#x}"
     section = pe.get_section_by_rva(entry)
     yield section is not None and section.Name.rstrip(b"\0") == b".text", "entry point outside .text"
