@@ -5,9 +5,7 @@
 #include <array>
 
 namespace {
-// Stored with the code: on the 32-bit build a read-only data section of its
-// own would cost the image a whole 512-byte file block for these 20 bytes.
-[[gnu::section(".text$names")]] constexpr auto kShutdownPrivilegeName = std::to_array("SeShutdownPrivilege");
+constexpr auto kShutdownPrivilegeName = std::to_array("SeShutdownPrivilege");
 }  // namespace
 
 bool IsNtPlatform()
