@@ -11,6 +11,7 @@ packages=(
     lld llvm                                                # the ARM64 target: linker, import libraries
     clang-format clang-tidy cppcheck                        # style and static analysis
     wine wine64                                             # a real Win32 to run on
+    osslsigncode strip-nondeterminism                       # signing, a reproducible ZIP
     python3-unicorn python3-pefile python3-capstone         # a CPU to run on, and the image read
     hyperfine                                               # benchmark
 )

@@ -1,18 +1,29 @@
 #!/usr/bin/env bash
-# Builds both images and makes the release ZIP, build/release/sessionend-*.zip,
-# then checks the checksums inside it.
+# Builds the three images and makes the release ZIP,
+# build/release/sessionend-*.zip, then checks the checksums inside it. The
+# images are signed when the environment names a certificate (see the
+# README's "Signing a release"); otherwise the release is unsigned.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
+log=$(mktemp)
+trap 'rm -rf "$log" "${unpacked:-}"' EXIT
 for preset in win64 winarm64 win32; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" >/dev/null
+    if ! { cmake --preset "$preset" && cmake --build --preset "$preset"; } >"$log" 2>&1; then
+        cat "$log" >&2
+        echo "The $preset build failed." >&2
+        exit 1
+    fi
 done
+if [ -n "${SESSIONEND_SIGN_PKCS12:-}${SESSIONEND_SIGN_CERT:-}" ]; then
+    echo "Signing the images with ${SESSIONEND_SIGN_PKCS12:-$SESSIONEND_SIGN_CERT}"
+else
+    echo "No certificate named (SESSIONEND_SIGN_PKCS12 or SESSIONEND_SIGN_CERT): the release is unsigned"
+fi
 rm -rf build/release
 cpack --preset release >/dev/null
 archive=$(ls build/release/sessionend-*.zip)
 unpacked=$(mktemp -d)
-trap 'rm -rf "$unpacked"' EXIT
-python3 -m zipfile -e "$archive" "$unpacked"
+/usr/bin/python3 -m zipfile -e "$archive" "$unpacked"
 (cd "$unpacked" && sha256sum -c SHA256SUMS)
 echo "Release: $archive"

@@ -1,0 +1,34 @@
+# Install step: signs the installed image with Authenticode (osslsigncode)
+# when the environment names a certificate, either a PKCS#12 file and its
+# password (SESSIONEND_SIGN_PKCS12, SESSIONEND_SIGN_PASSWORD) or a PEM
+# certificate and key (SESSIONEND_SIGN_CERT, SESSIONEND_SIGN_KEY), with an
+# RFC 3161 timestamp when SESSIONEND_SIGN_TIMESTAMP_URL names a server.
+# Without one the image stays as built.
+set(image "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${SESSIONEND_IMAGE}")
+if(NOT "$ENV{SESSIONEND_SIGN_PKCS12}" STREQUAL "")
+    # The password goes through a file, so that no process list shows it.
+    set(password_file "${image}.password")
+    file(TOUCH "${password_file}")
+    file(CHMOD "${password_file}" PERMISSIONS OWNER_READ OWNER_WRITE)
+    file(WRITE "${password_file}" "$ENV{SESSIONEND_SIGN_PASSWORD}")
+    set(credentials -pkcs12 "$ENV{SESSIONEND_SIGN_PKCS12}" -readpass "${password_file}")
+elseif(NOT "$ENV{SESSIONEND_SIGN_CERT}" STREQUAL "")
+    set(credentials -certs "$ENV{SESSIONEND_SIGN_CERT}" -key "$ENV{SESSIONEND_SIGN_KEY}")
+else()
+    return()
+endif()
+if(NOT "$ENV{SESSIONEND_SIGN_TIMESTAMP_URL}" STREQUAL "")
+    list(APPEND credentials -ts "$ENV{SESSIONEND_SIGN_TIMESTAMP_URL}")
+endif()
+find_program(OSSLSIGNCODE osslsigncode REQUIRED)
+execute_process(COMMAND ${OSSLSIGNCODE} sign -h sha256 ${credentials} -in "${image}" -out "${image}.signed"
+                OUTPUT_QUIET RESULT_VARIABLE failed)
+if(password_file)
+    file(REMOVE "${password_file}")
+endif()
+if(failed)
+    file(REMOVE "${image}.signed")
+    message(FATAL_ERROR "osslsigncode could not sign ${image}")
+endif()
+file(RENAME "${image}.signed" "${image}")
+message(STATUS "Signed: ${image}")

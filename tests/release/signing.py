@@ -1,0 +1,66 @@
+#!/usr/bin/python3
+"""signing.py SOURCE BUILD...: installs each build tree with a throwaway
+self-signed code-signing certificate in the environment, and checks that
+every installed image is signed and verifies, that removing the signature
+gives back the built image byte for byte, that the PE checks still hold for
+the signed image, and that the signed x64 image still runs under Wine."""
+import os
+import pathlib
+import subprocess
+import sys
+import tempfile
+
+import pefile
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "pe"))
+import pecheck  # noqa: E402
+
+source, builds = pathlib.Path(sys.argv[1]), [pathlib.Path(b) for b in sys.argv[2:]]
+failures, checked = [], 0
+
+
+def expect(ok, message):
+    global checked
+    checked += 1
+    if not ok:
+        failures.append(message)
+
+
+def run(*command, **kwargs):
+    return subprocess.run([str(c) for c in command], capture_output=True, text=True, **kwargs)
+
+
+with tempfile.TemporaryDirectory(prefix="sessionend-sign-") as scratch:
+    keys = pathlib.Path(scratch)
+    run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=sessionend test",
+        "-addext", "extendedKeyUsage=codeSigning", "-keyout", keys / "key.pem", "-out", keys / "cert.pem", check=True)
+    run("openssl", "pkcs12", "-export", "-inkey", keys / "key.pem", "-in", keys / "cert.pem",
+        "-passout", "pass:throwaway", "-out", keys / "signer.p12", check=True)
+    # Both ways of naming a certificate, one build each in turn.
+    credentials = [{"SESSIONEND_SIGN_PKCS12": str(keys / "signer.p12"), "SESSIONEND_SIGN_PASSWORD": "throwaway"},
+                   {"SESSIONEND_SIGN_CERT": str(keys / "cert.pem"), "SESSIONEND_SIGN_KEY": str(keys / "key.pem")}]
+    for number, build in enumerate(builds):
+        prefix = keys / build.name
+        env = dict(os.environ, **credentials[number % 2])
+        installed = run("cmake", "--install", build, "--prefix", prefix, env=env)
+        expect(installed.returncode == 0, f"installing {build} signed: {installed.stderr}")
+        (signed,) = prefix.glob("*/sessionend.exe")
+        verified = run("osslsigncode", "verify", "-CAfile", keys / "cert.pem", "-in", signed)
+        expect(verified.returncode == 0, f"{signed} does not verify:\n{verified.stdout}{verified.stderr}")
+        stripped = keys / f"{build.name}-stripped.exe"
+        run("osslsigncode", "remove-signature", "-in", signed, "-out", stripped, check=True)
+        expect(stripped.read_bytes() == (build / "sessionend.exe").read_bytes(),
+               f"{signed} without its signature is not the built image")
+        image = pefile.PE(str(signed))
+        expect(pecheck.directory(image, "IMAGE_DIRECTORY_ENTRY_SECURITY")[1] > 0, f"{signed} has no signature")
+        for name, check in pecheck.CHECKS.items():
+            for ok, message in check(image, build / "sessionend.map"):
+                expect(ok, f"{signed}: pe.{name}: {message}")
+        if image.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]:
+            ran = run(source / "scripts" / "wine-sandbox", signed, "0", timeout=300)
+            expect(ran.returncode == 0, f"the signed {signed} ended with status {ran.returncode} under Wine")
+
+for failure in failures:
+    print("FAIL:", failure)
+print(f"signing: {checked - len(failures)} passed, {len(failures)} failed")
+sys.exit(1 if failures else 0)
