@@ -4,7 +4,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 for preset in win64 win32; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" --target sessionend sessionend_crt empty_gui >/dev/null
+    bash scripts/build.sh "$preset" sessionend sessionend_crt empty_gui
 done
-exec python3 bench/bench.py build/win64 build/win32
+exec /usr/bin/python3 bench/bench.py build/win64 build/win32

@@ -6,8 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-cmake --preset host >/dev/null
-cmake --build --preset host --target command_line_fuzz >/dev/null
+bash scripts/build.sh host command_line_fuzz
 out=build/host/tests/fuzz
 mkdir -p "$out/found"
 limit=()

@@ -6,14 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-log=$(mktemp)
-trap 'rm -rf "$log" "${unpacked:-}"' EXIT
 for preset in win64 winarm64 win32; do
-    if ! { cmake --preset "$preset" && cmake --build --preset "$preset"; } >"$log" 2>&1; then
-        cat "$log" >&2
-        echo "The $preset build failed." >&2
-        exit 1
-    fi
+    bash scripts/build.sh "$preset"
 done
 if [ -n "${SESSIONEND_SIGN_PKCS12:-}${SESSIONEND_SIGN_CERT:-}" ]; then
     echo "Signing the images with ${SESSIONEND_SIGN_PKCS12:-$SESSIONEND_SIGN_CERT}"
@@ -24,6 +18,7 @@ rm -rf build/release
 cpack --preset release >/dev/null
 archive=$(ls build/release/sessionend-*.zip)
 unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
 /usr/bin/python3 -m zipfile -e "$archive" "$unpacked"
 (cd "$unpacked" && sha256sum -c SHA256SUMS)
 echo "Release: $archive"

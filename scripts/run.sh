@@ -8,6 +8,5 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 bash scripts/deps.sh
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 >/dev/null
-exec python3 scripts/demo.py build/win64/sessionend.exe build/win64/tests/wine/sleeper.exe "$1"
+bash scripts/build.sh win64
+exec /usr/bin/python3 scripts/demo.py build/win64/sessionend.exe build/win64/tests/wine/sleeper.exe "$1"

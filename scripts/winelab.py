@@ -9,10 +9,11 @@ import os
 import pathlib
 import re
 import shutil
-import struct
 import subprocess
 import tempfile
 from dataclasses import dataclass
+
+import pefile
 
 # Keep the relay trace to calls made from the program's own image; a new
 # prefix excludes calls from the system DLLs instead, which overrides any
@@ -51,14 +52,17 @@ def processes_using(folder):
     return found
 
 
-# Where the prefix's wineserver keeps its socket folder, inside the prefix so
-# that it goes with it; by default it would stay behind in the host's /tmp.
-SERVER_TMP = "server-tmp"
+def server_tmp(prefix):
+    """Where the prefix's wineserver keeps its socket folder, which would
+    otherwise stay behind in the host's /tmp: beside the prefix, not inside
+    it, where Wine 10's wineboot aborts."""
+    prefix = pathlib.Path(prefix)
+    return prefix.with_name(prefix.name + ".tmp")
 
 
 def wine_env(prefix, debug="-all", **extra):
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env.update(WINEPREFIX=str(prefix), WINEDEBUG=debug, TMPDIR=str(pathlib.Path(prefix) / SERVER_TMP),
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG=debug, TMPDIR=str(server_tmp(prefix)),
                # No Mono or Gecko install prompt in a new prefix.
                WINEDLLOVERRIDES="mscoree,mshtml=")
     env.update(extra)
@@ -80,7 +84,8 @@ def stop_prefix(path):
 def remove_prefix(path):
     if pathlib.Path(path).exists():
         stop_prefix(path)
-        shutil.rmtree(path, ignore_errors=True)
+    shutil.rmtree(path, ignore_errors=True)
+    shutil.rmtree(server_tmp(path), ignore_errors=True)
 
 
 class Prefix:
@@ -89,11 +94,15 @@ class Prefix:
 
     def __init__(self, template=None, keep_at=None):
         self.path = pathlib.Path(keep_at or tempfile.mkdtemp(prefix="sessionend-wine-", dir=SCRATCH))
-        if template is None:
-            (self.path / SERVER_TMP).mkdir()
-            self._boot()
-        else:
-            self._clone(pathlib.Path(template))
+        try:
+            server_tmp(self.path).mkdir()
+            if template is None:
+                self._boot()
+            else:
+                self._clone(pathlib.Path(template))
+        except BaseException:
+            self.remove()
+            raise
 
     def _boot(self):
         subprocess.run(["wineboot", "-i"], env=wine_env(self.path), check=True, timeout=300,
@@ -111,8 +120,6 @@ class Prefix:
             shutil.copy2(template / hive.name, hive)
         # The clone's wineserver makes its own socket folder and notes it.
         (self.path / "wineserver").unlink(missing_ok=True)
-        shutil.rmtree(self.path / SERVER_TMP)
-        (self.path / SERVER_TMP).mkdir()
 
     def import_registry(self, text):
         reg = self.path / "settings.reg"
@@ -165,12 +172,6 @@ CALL = re.compile(r"^([0-9a-f]+):Call ([\w.]+)\((.*)\) ret=([0-9A-Fa-f]+)$")
 RETURN = re.compile(r"^([0-9a-f]+):Ret  ([\w.]+)\(.*\) retval=([0-9A-Fa-f]+) ret=([0-9A-Fa-f]+)$")
 
 
-def image_size(exe):
-    data = pathlib.Path(exe).read_bytes()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    return struct.unpack_from("<I", data, pe + 24 + 56)[0]
-
-
 def program_thread(trace, exe):
     """The thread that loads the program, and where the image lies."""
     name = pathlib.Path(exe).name.lower()
@@ -178,7 +179,7 @@ def program_thread(trace, exe):
         loaded = LOADED.match(line)
         if loaded and loaded.group(2).replace("\\\\", "\\").lower().endswith("\\" + name):
             base = int(loaded.group(3), 16)
-            return loaded.group(1), range(base, base + image_size(exe))
+            return loaded.group(1), range(base, base + pefile.PE(str(exe), fast_load=True).OPTIONAL_HEADER.SizeOfImage)
     raise AssertionError(f"the trace never loads {name}; its last lines:\n" + "\n".join(trace.splitlines()[-15:]))
 
 

@@ -69,9 +69,12 @@ TEST(RunSessionEnd, ReadsTheFullCommandLineNotTheStartUpsCopy)
     EXPECT_EQ(Recorded().calls.back(), "ExitWindowsEx(0x4, 0x0)");
 }
 
+// Which of the platform's answers to turn into a failure.
+using FakeResult = BOOL FakePlatform::*;
+
 struct FailureCase {
     const char* name;
-    BOOL FakePlatform::*result;
+    FakeResult result;
     std::string adjust;  // what the privilege request then looks like
     int status;
 };

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """prefix.py create|remove TEMPLATE SCRATCH: the template prefix that each test
 copies, and the folder for the copies. Removing checks that the suite left no
 prefix and no Wine process behind."""

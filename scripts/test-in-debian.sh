@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Runs the README's test command on a throwaway Debian root of the given
+# release, as a newcomer on that release would: a minimal system with git,
+# the project cloned into it, then `bash scripts/test.sh` as root there.
+#
+#   scripts/test-in-debian.sh 13        (12 and 13 are known)
+#
+# Needs root (debootstrap, chroot, bind mounts). The root is made from the
+# mirror that apt uses on this machine, and removed afterwards, but only once
+# nothing is mounted under it any more: a recursive delete through a bound
+# /dev would destroy the host's device nodes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+case "${1:-}" in
+    12) suite=bookworm ;;
+    13) suite=trixie ;;
+    *) echo "usage: scripts/test-in-debian.sh 12|13" >&2; exit 2 ;;
+esac
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Needs root: debootstrap, chroot and bind mounts." >&2
+    exit 1
+fi
+if ! command -v debootstrap >/dev/null; then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null
+fi
+
+# The first Debian mirror in apt's sources that is not the security archive.
+mirror=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '$1 == "URIs:" && !/security/ {print $2; exit}')
+if [ -z "$mirror" ]; then
+    mirror=$(awk '$1 == "deb" && !/security/ {for (i = 2; i <= NF; i++) if ($i ~ /:\/\//) {print $i; exit}}' \
+        /etc/apt/sources.list 2>/dev/null | head -n 1)
+fi
+if [ -z "$mirror" ]; then
+    echo "No Debian mirror found in apt's sources." >&2
+    exit 1
+fi
+
+root=$(mktemp -d /var/tmp/sessionend-debian-$1.XXXXXX)
+cleanup() {
+    for mount in proc sys dev; do
+        umount -R "$root/$mount" 2>/dev/null || umount -R -l "$root/$mount" 2>/dev/null || true
+    done
+    if [ -z "$(findmnt -rn -o TARGET | grep -F "$root/" || true)" ]; then
+        rm -rf "$root"
+    else
+        echo "Left $root in place: something is still mounted under it." >&2
+    fi
+}
+trap cleanup EXIT
+
+echo "Making a Debian $1 ($suite) root from $mirror in $root ..."
+log="$root.debootstrap.log"
+if ! debootstrap --variant=minbase --include=git,ca-certificates "$suite" "$root" "$mirror" >"$log" 2>&1; then
+    tail -n 30 "$log" >&2
+    rm -f "$log"
+    exit 1
+fi
+rm -f "$log"
+for mount in proc sys dev; do
+    mkdir -p "$root/$mount"
+    mount --rbind "/$mount" "$root/$mount"
+    mount --make-rslave "$root/$mount"
+done
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+
+git clone -q . "$root/src"
+echo "Running the README's test command on Debian $1 ..."
+chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+    bash -c 'cd /src && bash scripts/test.sh'
