@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """bench.py WIN64_BUILD WIN32_BUILD: sizes, DLLs loaded and wall time under
 Wine, side by side with the same program on the toolchain's C run-time
 start-up and with an empty GUI program. Every Wine run happens in a prefix
@@ -64,10 +64,14 @@ def wall_time(template):
                         "--prepare", "wineserver -k 2>/dev/null; wineserver -w; true",
                         "--export-json", report.name, *commands], env=env, check=True, stdout=subprocess.DEVNULL)
         results = json.load(open(report.name))["results"]
-    medians = dict(zip(programs(win64), (r["median"] for r in results)))
-    row("", "median (s)", "vs empty")
-    for name, median in medians.items():
-        row(name, f"{median:.3f}", f"{median / medians['empty GUI program']:.2f}x")
+    timed = dict(zip(programs(win64), results))
+    empty = timed["empty GUI program"]
+    row("", "median (s)", "sigma (s)", "min-max (s)", "vs empty")
+    for name, r in timed.items():
+        # A difference smaller than the two spreads together says nothing.
+        noise = abs(r["median"] - empty["median"]) <= r["stddev"] + empty["stddev"]
+        row(name, f"{r['median']:.3f}", f"{r['stddev']:.3f}", f"{r['min']:.3f}-{r['max']:.3f}",
+            f"{r['median'] / empty['median']:.2f}x" + (" (noise)" if noise and r is not empty else ""))
 
 
 sizes()
