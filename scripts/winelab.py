@@ -52,17 +52,27 @@ def processes_using(folder):
     return found
 
 
-def server_tmp(prefix):
-    """Where the prefix's wineserver keeps its socket folder, which would
-    otherwise stay behind in the host's /tmp: beside the prefix, not inside
-    it, where Wine 10's wineboot aborts."""
-    prefix = pathlib.Path(prefix)
-    return prefix.with_name(prefix.name + ".tmp")
+def server_folder(prefix):
+    """The folder of the prefix's wineserver socket. Debian's Wine makes it in
+    the temporary directory and notes its name in the prefix; it stays when
+    the server ends. (Moving it with TMPDIR makes Wine 10's wineboot abort.)"""
+    try:
+        name = (pathlib.Path(prefix) / "wineserver").read_text().strip()
+    except OSError:
+        return None
+    if not re.fullmatch(r"wine-\w{6}", name):
+        return None
+    return pathlib.Path(os.environ.get("TMPDIR") or "/tmp") / name
+
+
+def server_folders():
+    """Every such folder there is now."""
+    return set(pathlib.Path(os.environ.get("TMPDIR") or "/tmp").glob("wine-??????"))
 
 
 def wine_env(prefix, debug="-all", **extra):
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    env.update(WINEPREFIX=str(prefix), WINEDEBUG=debug, TMPDIR=str(server_tmp(prefix)),
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG=debug,
                # No Mono or Gecko install prompt in a new prefix.
                WINEDLLOVERRIDES="mscoree,mshtml=")
     env.update(extra)
@@ -84,8 +94,10 @@ def stop_prefix(path):
 def remove_prefix(path):
     if pathlib.Path(path).exists():
         stop_prefix(path)
+        folder = server_folder(path)
+        if folder is not None:
+            shutil.rmtree(folder, ignore_errors=True)
     shutil.rmtree(path, ignore_errors=True)
-    shutil.rmtree(server_tmp(path), ignore_errors=True)
 
 
 class Prefix:
@@ -95,7 +107,6 @@ class Prefix:
     def __init__(self, template=None, keep_at=None):
         self.path = pathlib.Path(keep_at or tempfile.mkdtemp(prefix="sessionend-wine-", dir=SCRATCH))
         try:
-            server_tmp(self.path).mkdir()
             if template is None:
                 self._boot()
             else:
