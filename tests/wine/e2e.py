@@ -9,6 +9,7 @@ import pathlib
 import sys
 import time
 import unittest
+from unittest import mock
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "scripts"))
 import winelab  # noqa: E402
@@ -191,6 +192,21 @@ class Refusal(WineTest):
         self.assertEqual(calls_of(run)[-2][:2], ("ExitWindowsEx", "00000001,00000000"))
         check_status(self, run, usually_accepted=False)
         self.assertEqual(run.returncode, 1)
+
+
+class PrefixSetUp(unittest.TestCase):
+    def test_a_failed_set_up_leaves_nothing_behind(self):
+        boot = winelab.Prefix._boot
+
+        def boot_then_fail(prefix):
+            boot(prefix)  # the prefix's wineserver runs now
+            raise RuntimeError("set-up failed half-way")
+
+        scratch = pathlib.Path(winelab.SCRATCH)
+        before = set(scratch.iterdir())
+        with mock.patch.object(winelab.Prefix, "_boot", boot_then_fail), self.assertRaises(RuntimeError):
+            winelab.Prefix()
+        self.assertEqual((set(scratch.iterdir()), winelab.processes_using(scratch)), (before, []))
 
 
 if __name__ == "__main__":
