@@ -52,7 +52,7 @@ trap cleanup EXIT
 
 echo "Making a Debian $1 ($suite) root from $mirror in $root ..."
 log="$root.debootstrap.log"
-if ! debootstrap --variant=minbase --include=git,ca-certificates "$suite" "$root" "$mirror" >"$log" 2>&1; then
+if ! debootstrap --variant=minbase --include=git "$suite" "$root" "$mirror" >"$log" 2>&1; then
     tail -n 30 "$log" >&2
     rm -f "$log"
     exit 1
