@@ -52,22 +52,24 @@ def processes_using(folder):
     return found
 
 
+# Debian's Wine keeps each wineserver's socket in a folder wine-XXXXXX of the
+# temporary directory and notes its name in the prefix; it stays when the
+# server ends. (Moving it with TMPDIR makes Wine 10's wineboot abort.)
+SERVER_FOLDERS = pathlib.Path(os.environ.get("TMPDIR") or "/tmp")
+
+
 def server_folder(prefix):
-    """The folder of the prefix's wineserver socket. Debian's Wine makes it in
-    the temporary directory and notes its name in the prefix; it stays when
-    the server ends. (Moving it with TMPDIR makes Wine 10's wineboot abort.)"""
+    """The folder of the prefix's wineserver socket, if it has one."""
     try:
         name = (pathlib.Path(prefix) / "wineserver").read_text().strip()
     except OSError:
         return None
-    if not re.fullmatch(r"wine-\w{6}", name):
-        return None
-    return pathlib.Path(os.environ.get("TMPDIR") or "/tmp") / name
+    return SERVER_FOLDERS / name if re.fullmatch(r"wine-\w{6}", name) else None
 
 
 def server_folders():
     """Every such folder there is now."""
-    return set(pathlib.Path(os.environ.get("TMPDIR") or "/tmp").glob("wine-??????"))
+    return set(SERVER_FOLDERS.glob("wine-??????"))
 
 
 def wine_env(prefix, debug="-all", **extra):

@@ -421,12 +421,9 @@ OPEN = "OpenProcessToken(current process, 0x28, out)"
 LOOKUP = 'LookupPrivilegeValueA(null, "SeShutdownPrivilege", out)'
 
 
-def adjust(token="0x7f0", luid="0x13:0x0"):
-    return f"AdjustTokenPrivileges({token}, 0, {{1, {luid}, 0x2}}, 0, null, null)"
-
-
 def privilege(token="0x7f0", luid="0x13:0x0"):
-    return ["GetVersion()", "GetCurrentProcess()", OPEN, LOOKUP, adjust(token, luid)]
+    return ["GetVersion()", "GetCurrentProcess()", OPEN, LOOKUP,
+            f"AdjustTokenPrivileges({token}, 0, {{1, {luid}, 0x2}}, 0, null, null)"]
 
 
 # (what it shows, command line, version word, platform results, calls after
