@@ -9,17 +9,9 @@
 // NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,cppcoreguidelines-avoid-non-const-global-variables)
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
-// The 32-bit loader only guarantees 4-byte stack alignment at the entry; the
-// 64-bit ones give the alignment that their calling conventions promise.
-#if defined(__i386__)
-#define ALIGN_STACK_AT_ENTRY force_align_arg_pointer,
-#else
-#define ALIGN_STACK_AT_ENTRY
-#endif
-
 // Plain cdecl on purpose: a decorated stdcall name would not be found as the
 // entry.
-extern "C" __attribute__((ALIGN_STACK_AT_ENTRY noreturn, used)) void WinMainCRTStartup()
+extern "C" __attribute__((noreturn, used)) void WinMainCRTStartup()
 {
     // WinMain ignores its command-line argument, so the start-up need not
     // ask the platform for one. It lives on this frame, which never returns.
