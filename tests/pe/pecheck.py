@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Static checks of a built sessionend PE image, read with pefile.
 
-    pecheck.py CHECK EXE [--map MAP]     one named check of one image
+    pecheck.py CHECK EXE     one named check of one image
 
 Exits 0 when the check holds, 1 with the reasons when it does not.
 """
@@ -49,20 +49,7 @@ def directory(pe, name):
     return entry.VirtualAddress, entry.Size
 
 
-def map_symbol(map_path, symbol, image_base):
-    """The symbol's RVA, from GNU ld's link map (address, name) or lld's
-    (RVA, size, alignment, name)."""
-    with open(map_path, encoding="utf-8", errors="replace") as f:
-        for line in f:
-            fields = line.split()
-            if len(fields) == 2 and fields[1] in (symbol, "_" + symbol) and fields[0].startswith("0x"):
-                return int(fields[0], 16) - image_base
-            if len(fields) == 4 and fields[3] == symbol:
-                return int(fields[0], 16)
-    raise ValueError(f"{symbol} not found in {map_path}")
-
-
-def check_size(pe, _):
+def check_size(pe):
     # A signature is appended to the image as shipped; it is not the image's.
     signature, signature_size = directory(pe, "IMAGE_DIRECTORY_ENTRY_SECURITY")
     size = signature if signature_size else len(pe.__data__)
@@ -70,7 +57,7 @@ def check_size(pe, _):
     yield size <= budget, f"{size} bytes, over the budget of {budget}"
 
 
-def check_subsystem(pe, _):
+def check_subsystem(pe):
     subsystem = pe.OPTIONAL_HEADER.Subsystem
     yield subsystem == pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"], f"subsystem {subsystem}, want GUI"
     version = (pe.OPTIONAL_HEADER.MajorSubsystemVersion, pe.OPTIONAL_HEADER.MinorSubsystemVersion)
@@ -78,18 +65,18 @@ def check_subsystem(pe, _):
     yield version == wanted, f"machine {pe.FILE_HEADER.Machine:#x}, subsystem version {version}, want {wanted}"
 
 
-def check_imports(pe, _):
+def check_imports(pe):
     got = {entry.dll.decode().upper(): {i.name.decode() if i.name else f"#{i.ordinal}" for i in entry.imports}
            for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])}
     yield got == EXPECTED_IMPORTS, f"imports {sorted((d, sorted(f)) for d, f in got.items())}"
 
 
-def check_resources(pe, _):
+def check_resources(pe):
     yield directory(pe, "IMAGE_DIRECTORY_ENTRY_RESOURCE") == (0, 0), "resource directory is not empty"
     yield all(s.Name.rstrip(b"\0") != b".rsrc" for s in pe.sections), "a .rsrc section is present"
 
 
-def check_hardening(pe, _):
+def check_hardening(pe):
     optional = pe.OPTIONAL_HEADER
     yield optional.IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, "no ASLR (dynamic base)"
     yield optional.IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "no DEP (NX compatible)"
@@ -102,31 +89,23 @@ def check_hardening(pe, _):
         yield not writable_code, f"section {s.Name.rstrip(bytes(1))} is writable and executable"
 
 
-def check_checksum(pe, _):
+def check_checksum(pe):
     # What signing writes there too, so that a signature comes off cleanly.
     checksum, computed = pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum()
     yield checksum == computed, f"header checksum {checksum:#x}, the image's is {computed:#x}"
 
 
-def check_timestamp(pe, _):
+def check_timestamp(pe):
     yield pe.FILE_HEADER.TimeDateStamp == 0, f"COFF timestamp {pe.FILE_HEADER.TimeDateStamp:#x}"
     yield directory(pe, "IMAGE_DIRECTORY_ENTRY_DEBUG") == (0, 0), "a debug directory (and its timestamp) is present"
 
 
-def check_entry(pe, map_path):
-    entry = pe.OPTIONAL_HEADER.AddressOfEntryPoint
-    start = map_symbol(map_path, "WinMainCRTStartup", pe.OPTIONAL_HEADER.ImageBase)
-    yield entry == start, f"entry {entry:#x}, WinMainCRTStartup at {start:#x}"
-    section = pe.get_section_by_rva(entry)
-    yield section is not None and section.Name.rstrip(b"\0") == b".text", "entry point outside .text"
-
-
-def check_reserves(pe, _):
+def check_reserves(pe):
     reserves = {name: getattr(pe.OPTIONAL_HEADER, name) for name in DEFAULT_RESERVES}
     yield reserves == DEFAULT_RESERVES, f"reserves {reserves}"
 
 
-def check_i386(pe, _):
+def check_i386(pe):
     if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
         return
     disassembler = capstone.Cs(capstone.CS_ARCH_X86, capstone.CS_MODE_32)
@@ -149,9 +128,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("check", choices=sorted(CHECKS))
     parser.add_argument("image")
-    parser.add_argument("--map")
     args = parser.parse_args()
-    results = list(CHECKS[args.check](pefile.PE(args.image), args.map))
+    results = list(CHECKS[args.check](pefile.PE(args.image)))
     failures = [message for ok, message in results if not ok]
     for message in failures:
         print("FAIL:", message)
