@@ -40,14 +40,11 @@ TEST_P(RunOnNtTest, EnablesThePrivilegeThenPassesTheFlagsBitForBit)
                                        kLookup, kAdjust, GetParam().request}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Flags, RunOnNtTest,
-    testing::Values(FlagsCase{"sessionend.exe", "ExitWindowsEx(0x0, 0x0)"},
-                    FlagsCase{"sessionend.exe 5", "ExitWindowsEx(0x5, 0x0)"},
-                    FlagsCase{"\"C:\\a b\\sessionend.exe\" 12", "ExitWindowsEx(0xc, 0x0)"},
-                    FlagsCase{"sessionend.exe -1", "ExitWindowsEx(0xffffffff, 0x0)"},
-                    FlagsCase{"sessionend.exe 2147483648", "ExitWindowsEx(0x80000000, 0x0)"},
-                    FlagsCase{"sessionend.exe word", "ExitWindowsEx(0x0, 0x0)"}));
+INSTANTIATE_TEST_SUITE_P(Flags, RunOnNtTest,
+                         // Parsing is the command-line table's; here, that every value goes on.
+                         testing::Values(FlagsCase{"sessionend.exe", "ExitWindowsEx(0x0, 0x0)"},
+                                         FlagsCase{"sessionend.exe 5", "ExitWindowsEx(0x5, 0x0)"},
+                                         FlagsCase{"sessionend.exe -1", "ExitWindowsEx(0xffffffff, 0x0)"}));
 
 TEST(RunSessionEnd, SkipsThePrivilegeWhenTheVersionWordHasBit31Set)
 {
