@@ -23,12 +23,9 @@ EXPECTED_IMPORTS = {
 SUBSYSTEM_VERSIONS = {pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]: (4, 0),
                       pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]: (5, 2),
                       pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_ARM64"]: (6, 2)}
-# The floor of each linker: 512 bytes of headers and one 512-byte block each
-# for code, imports and relocations; lld 14 reserves a second block of
-# headers for its three sections.
-SIZE_BUDGETS = {pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]: 2048,
-                pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]: 2048,
-                pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_ARM64"]: 2560}
+# The floor of the PE format as the linkers lay it out: 512 bytes of headers
+# and one 512-byte block each for code, imports and relocations.
+SIZE_BUDGET = 2048
 # The linker's defaults, which a stray option must not have moved.
 DEFAULT_RESERVES = {"SizeOfStackReserve": 0x200000, "SizeOfStackCommit": 0x1000,
                     "SizeOfHeapReserve": 0x100000, "SizeOfHeapCommit": 0x1000}
@@ -53,8 +50,7 @@ def check_size(pe):
     # A signature is appended to the image as shipped; it is not the image's.
     signature, signature_size = directory(pe, "IMAGE_DIRECTORY_ENTRY_SECURITY")
     size = signature if signature_size else len(pe.__data__)
-    budget = SIZE_BUDGETS.get(pe.FILE_HEADER.Machine, 0)
-    yield size <= budget, f"{size} bytes, over the budget of {budget}"
+    yield size <= SIZE_BUDGET, f"{size} bytes, over the budget of {SIZE_BUDGET}"
 
 
 def check_subsystem(pe):
