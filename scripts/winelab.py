@@ -25,10 +25,12 @@ DEBUG_SETTINGS = r"""REGEDIT4
 "RelayFromInclude"="sessionend.exe"
 """
 
-PRETEND_WIN98 = r"""REGEDIT4
+# The Windows version that Wine presents to the program: win95, win98, winme,
+# nt40, win10 ...
+PRETEND_VERSION = r"""REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\AppDefaults\sessionend.exe]
-"Version"="win98"
+"Version"="{}"
 """
 
 
@@ -53,23 +55,33 @@ def processes_using(folder):
 
 
 # Debian's Wine keeps each wineserver's socket in a folder wine-XXXXXX of the
-# temporary directory and notes its name in the prefix; it stays when the
-# server ends. (Moving it with TMPDIR makes Wine 10's wineboot abort.)
-SERVER_FOLDERS = pathlib.Path(os.environ.get("TMPDIR") or "/tmp")
+# temporary directory, notes its name in the prefix, reuses it for every
+# server of that prefix, and leaves it behind. (Moving it with TMPDIR makes
+# Wine 10's wineboot abort.) Where Wine runs in a root of its own, that root's
+# temporary directory is named here.
+SERVER_FOLDERS = pathlib.Path(os.environ.get("SESSIONEND_WINE_TMP") or "/tmp")
+# A suite lists there the socket folders of every prefix it made, and only
+# those, so that it never takes another Wine user's folder for its own.
+SERVER_FOLDER_LIST = pathlib.Path(SCRATCH) / "server-folders" if SCRATCH else None
 
 
 def server_folder(prefix):
-    """The folder of the prefix's wineserver socket, if it has one."""
+    """The folder of the prefix's wineserver socket, if it has one; a suite
+    notes it in its list."""
     try:
         name = (pathlib.Path(prefix) / "wineserver").read_text().strip()
     except OSError:
         return None
-    return SERVER_FOLDERS / name if re.fullmatch(r"wine-\w{6}", name) else None
+    if not re.fullmatch(r"wine-\w{6}", name):
+        return None
+    if SERVER_FOLDER_LIST is not None:
+        with open(SERVER_FOLDER_LIST, "a", encoding="utf-8") as listed:
+            listed.write(name + "\n")
+    return SERVER_FOLDERS / name
 
 
-def server_folders():
-    """Every such folder there is now."""
-    return set(SERVER_FOLDERS.glob("wine-??????"))
+# How much slower than a native Wine this one is (an emulated one is).
+SLOWDOWN = float(os.environ.get("SESSIONEND_WINE_SLOWDOWN") or 1)
 
 
 def wine_env(prefix, debug="-all", **extra):
@@ -88,9 +100,10 @@ def windows_path(path):
 
 def stop_prefix(path):
     """Ends every process of the prefix and its wineserver."""
+    server_folder(path)
     env = wine_env(path)
-    subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL, timeout=60)
-    subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL, timeout=60)
+    subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL, timeout=60 * SLOWDOWN)
+    subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL, timeout=60 * SLOWDOWN)
 
 
 def remove_prefix(path):
@@ -118,7 +131,7 @@ class Prefix:
             raise
 
     def _boot(self):
-        subprocess.run(["wineboot", "-i"], env=wine_env(self.path), check=True, timeout=300,
+        subprocess.run(["wineboot", "-i"], env=wine_env(self.path), check=True, timeout=300 * SLOWDOWN,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.import_registry(DEBUG_SETTINGS)
 
@@ -141,15 +154,18 @@ class Prefix:
         reg.unlink()
         self.stop()
 
-    def run(self, argv, debug="-all", timeout=120, check=False, **env):
-        """Runs a Windows command to its end; its trace goes to a file, since
-        processes that it starts keep a pipe open long after it returns."""
-        with tempfile.TemporaryFile() as trace:
+    def run(self, argv, debug="-all", timeout=120, check=False, output=False, **env):
+        """Runs a Windows command to its end; its trace (and with output, its
+        standard output) goes to a file, since processes that it starts keep
+        a pipe open long after it returns."""
+        with tempfile.TemporaryFile() as trace, tempfile.TemporaryFile() as out:
             done = subprocess.run(["wine", *map(str, argv)], env=wine_env(self.path, debug, **env),
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=trace,
-                                  timeout=timeout, check=check)
+                                  stdin=subprocess.DEVNULL, stdout=out if output else subprocess.DEVNULL,
+                                  stderr=trace, timeout=timeout * SLOWDOWN, check=check)
             trace.seek(0)
+            out.seek(0)
             done.stderr = trace.read().decode("latin-1")
+            done.stdout = out.read().decode("latin-1") if output else None
         return done
 
     def start(self, argv, **env):
