@@ -11,7 +11,7 @@ packages=(
     lld llvm                                                # the ARM64 target: linker, import libraries
     clang-format clang-tidy cppcheck                        # style and static analysis
     wine wine64                                             # a real Win32 to run on
-    osslsigncode strip-nondeterminism                       # signing, a reproducible ZIP
+    osslsigncode openssl strip-nondeterminism               # signing (and a test certificate), a reproducible ZIP
     python3-unicorn python3-pefile python3-capstone         # a CPU to run on, and the image read
     hyperfine                                               # benchmark
 )
@@ -28,5 +28,12 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 echo "Installing: ${missing[*]}" >&2
-apt-get update -qq
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+# Quiet when it works; apt's whole output, the resolver's reasons included,
+# when it does not. Never remove a package to make room for another.
+if ! { apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-remove "${missing[@]}"; } >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "Installing the packages above failed; apt's output is above." >&2
+    exit 1
+fi
