@@ -31,8 +31,11 @@ echo "Installing: ${missing[*]}" >&2
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 # Quiet when it works; apt's whole output, the resolver's reasons included,
-# when it does not. Never remove a package to make room for another.
-if ! { apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-remove "${missing[@]}"; } >"$log" 2>&1; then
+# when it does not. A mirror in the middle of a sync may fail one index, which
+# matters only if a package cannot be had. Never remove a package to make room
+# for another.
+apt-get update >"$log" 2>&1 || echo "apt-get update reported errors; going on with the lists that arrived." >&2
+if ! DEBIAN_FRONTEND=noninteractive apt-get install -y --no-remove "${missing[@]}" >"$log" 2>&1; then
     cat "$log" >&2
     echo "Installing the packages above failed; apt's output is above." >&2
     exit 1
