@@ -1,12 +1,25 @@
 #!/usr/bin/env bash
 # Configures each preset afresh (object files are kept when still current),
-# builds it and runs its tests: the host suite, then the x64 image (checked,
-# emulated and run under Wine), the ARM64 image (checked and emulated), and
-# last the x86 image (checked and emulated), whose tests also check the
-# release ZIP that holds all three.
+# builds it and runs its tests: the host suite, then the x64, ARM64 and x86
+# images (checked, emulated and run under Wine); the x86 tree's tests also
+# check the release ZIP that holds all three.
+#
+# The x86 image's Wine needs Debian's wine32:i386, the ARM64 image's a Debian
+# arm64 root run through qemu; where either cannot be had, those tests skip
+# and say why. Where it was had, a skip is a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
+bash scripts/wine32.sh
+if [ -n "${SESSIONEND_ARM64_WINE_ABSENT:-}" ]; then
+    echo "No ARM64 Wine: $SESSIONEND_ARM64_WINE_ABSENT" >&2
+else
+    bash scripts/arm64-root.sh make
+fi
+required=${SESSIONEND_REQUIRE_WINE:-}
+[ "$(dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null)" = "install ok installed" ] && required+=" x86"
+[ -e "${SESSIONEND_ARM64_ROOT:-/var/lib/sessionend-arm64}/complete" ] && required+=" arm64"
+export SESSIONEND_REQUIRE_WINE=$required
 for preset in host win64 winarm64 win32; do
     cmake --workflow --preset "$preset" --fresh
 done
