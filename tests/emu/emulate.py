@@ -1,17 +1,12 @@
 #!/usr/bin/python3
-"""emulate.py IMAGE: runs a sessionend image instruction by instruction in a
-CPU emulator (Unicorn), loaded and started the way Windows would, against a
-model of the eight platform functions it imports, once per case of a table.
-
-The loader places the image away from its preferred base, which stays
-unmapped, and applies the relocation table itself, so that an absolute
-address the table misses faults or shows up as a stale pointer. Every call
-into the platform is checked against the architecture's calling convention,
-every platform result leaves undefined bits poisoned, and every return inside
-the image is checked against the callee-saved registers and the stack pointer
-it was called with. Nothing of the image ever executes on the host's own CPU.
+"""emulate.py IMAGE: runs a sessionend image in a CPU emulator (Unicorn), once
+per case of a table, loaded away from its preferred base (which stays
+unmapped, so that a missed relocation faults or shows as a stale pointer) and
+bound to a model of the eight platform functions that checks the calling
+convention at every call and return and leaves undefined bits poisoned.
 """
 import sys
+from collections import namedtuple
 from dataclasses import dataclass, field
 
 import capstone
@@ -85,11 +80,7 @@ class Fault(Exception):
     pass
 
 
-@dataclass
-class Frame:
-    sp: int
-    regs: list
-    ret: int
+Frame = namedtuple("Frame", "sp regs ret")
 
 
 @dataclass
@@ -227,13 +218,6 @@ class Machine:
             self.error(f"SP {sp:#x} not {arch.step_align}-byte aligned at {self.where(address)}")
         if arch is ARM64 and uc.reg_read(A.UC_ARM64_REG_X18) != arch.high + TEB:
             self.error(f"x18, the TEB pointer, was changed before {self.where(address)}")
-        if arch is not ARM64:
-            for operand in insn.operands:
-                value = {capstone.x86.X86_OP_IMM: operand.imm, capstone.x86.X86_OP_MEM: operand.mem.disp}.get(
-                    operand.type, 0)
-                if self.stale(value):
-                    self.error(f"stale pointer {value:#x} into the preferred base at {self.where(address)}: "
-                               "an absolute address the relocation table misses")
         # Capstone 4 puts neither bl nor blr in the call group.
         if insn.group(capstone.CS_GRP_CALL) or insn.mnemonic in ("bl", "blr"):
             if arch.call_align and sp % arch.call_align:
@@ -285,11 +269,10 @@ class Machine:
 
     def fault(self, uc, access, address, size, value, _):
         pc = uc.reg_read(self.arch.pc)
-        kind = {unicorn.UC_MEM_READ_UNMAPPED: "read", unicorn.UC_MEM_WRITE_UNMAPPED: "write",
-                unicorn.UC_MEM_FETCH_UNMAPPED: "fetch", unicorn.UC_MEM_WRITE_PROT: "write to protected",
-                unicorn.UC_MEM_FETCH_PROT: "fetch from non-executable", unicorn.UC_MEM_READ_PROT: "read protected"}
+        kind = next(name[7:].lower() for name, value in vars(unicorn).items()
+                    if name.startswith("UC_MEM_") and value == access and "_AFTER" not in name)
         stale = " (a stale pointer into the preferred base)" if self.stale(address) else ""
-        self.error(f"{kind.get(access, access)} fault at {address:#x}{stale}, pc {pc:#x}")
+        self.error(f"{kind} fault at {address:#x}{stale}, pc {pc:#x}")
         return False
 
     def arg(self, index, kind):
