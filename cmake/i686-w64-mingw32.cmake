@@ -1,5 +1,4 @@
-# Cross build of the 32-bit Windows executable on a Debian host. This kernel
-# cannot run 32-bit code, so the image runs in a CPU emulator instead.
+# Cross build of the 32-bit Windows executable on a Debian host.
 set(CMAKE_SYSTEM_PROCESSOR X86)
 set(MINGW_TRIPLET i686-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
