@@ -16,7 +16,11 @@ exe, sleeper, flags = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]), sys.
 print("Making a throwaway Wine prefix ...", flush=True)
 with winelab.throwaway_prefix() as prefix:
     helper = prefix.start([sleeper])
-    time.sleep(1)
+    # The helper says that it runs inside the prefix by making this file.
+    ready = prefix.path / "drive_c" / "sleeper-ready"
+    deadline = time.monotonic() + 60
+    while not ready.exists() and helper.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.1)
     print(f"Running: sessionend.exe {flags}   (prefix {prefix.path}, helper process {helper.pid})\n")
     run = prefix.run([exe, flags], debug="+relay,+loaddll,+process")
     print("Calls the program made, as Wine traced them:")
