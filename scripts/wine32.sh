@@ -40,13 +40,13 @@ fi
 log=$(mktemp)
 trap 'rm -f "$probe" "$log"' EXIT
 give_up() {
-    cat "$log" >&2
-    echo "No 32-bit Wine: $1; the x86 image's Wine tests will skip." >&2
+    mkdir -p "$(dirname "$state")"
+    cp "$log" "$state.log"
+    echo "No 32-bit Wine: $1 (apt's output: $state.log); the x86 image's Wine tests will skip." >&2
     # Leave the machine as it was: no i386 architecture that nothing uses.
     if [ "$added" = yes ] && [ -z "$(dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -x i386)" ]; then
         dpkg --remove-architecture i386 && apt-get update -qq >/dev/null 2>&1
     fi
-    mkdir -p "$(dirname "$state")"
     echo "$1" >"$state"
     exit 0
 }
