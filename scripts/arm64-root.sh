@@ -4,7 +4,7 @@
 #
 #   scripts/arm64-root.sh make            makes it where it is missing or incomplete
 #   scripts/arm64-root.sh mount DIR...    mounts the host's /proc, /sys, /dev and each DIR in it
-#   scripts/arm64-root.sh unmount         unmounts all that again
+#   scripts/arm64-root.sh unmount DIR...  unmounts each DIR, and the rest once no one uses the root
 #
 # Where it cannot be made (not root, no binfmt), `make` says why in one line,
 # notes it for the tests, which then skip, and exits 0.
@@ -60,10 +60,39 @@ make_root() {
     touch "$base/complete"
 }
 
+# Several suites (checkouts, build trees) may use the root at once: each
+# mounts and unmounts its own folders, and the last one out unmounts the rest.
+users() {
+    exec 9>"$base/lock"
+    flock 9
+    touch "$base/users"
+    local dir
+    for dir in "${@:2}"; do
+        grep -vxF "$dir" "$base/users" >"$base/users.new" || true
+        mv "$base/users.new" "$base/users"
+        if [ "$1" = add ]; then
+            echo "$dir" >>"$base/users"
+        fi
+    done
+}
+
 case "${1:-}" in
     make) make_root ;;
-    mount) shift; [ -e "$base/complete" ] && mount_host "$root" "$@" ;;
-    unmount) unmount_all "$root" ;;
-    *) echo "usage: scripts/arm64-root.sh make|mount DIR...|unmount" >&2; exit 2 ;;
+    mount)
+        shift
+        [ -e "$base/complete" ] || exit 0
+        users add "$@"
+        mount_host "$root" "$@"
+        ;;
+    unmount)
+        shift
+        [ -e "$base/complete" ] || exit 0
+        users remove "$@"
+        for dir in "$@"; do
+            umount -R "$root$dir" 2>/dev/null || true
+        done
+        [ -s "$base/users" ] || unmount_all "$root"
+        ;;
+    *) echo "usage: scripts/arm64-root.sh make|mount DIR...|unmount DIR..." >&2; exit 2 ;;
 esac
 exit 0
