@@ -24,7 +24,7 @@ done
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "Missing packages. Install them with:" >&2
-    echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y --no-remove ${missing[*]}" >&2
     exit 1
 fi
 echo "Installing: ${missing[*]}" >&2

@@ -23,7 +23,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 if ! command -v debootstrap >/dev/null; then
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-remove debootstrap >/dev/null
 fi
 
 source scripts/debian-root.sh
