@@ -66,18 +66,12 @@ SERVER_FOLDER_LIST = pathlib.Path(SCRATCH) / "server-folders" if SCRATCH else No
 
 
 def server_folder(prefix):
-    """The folder of the prefix's wineserver socket, if it has one; a suite
-    notes it in its list."""
+    """The folder of the prefix's wineserver socket, if it has one."""
     try:
         name = (pathlib.Path(prefix) / "wineserver").read_text().strip()
     except OSError:
         return None
-    if not re.fullmatch(r"wine-\w{6}", name):
-        return None
-    if SERVER_FOLDER_LIST is not None:
-        with open(SERVER_FOLDER_LIST, "a", encoding="utf-8") as listed:
-            listed.write(name + "\n")
-    return SERVER_FOLDERS / name
+    return SERVER_FOLDERS / name if re.fullmatch(r"wine-\w{6}", name) else None
 
 
 # How much slower than a native Wine this one is (an emulated one is).
@@ -99,8 +93,12 @@ def windows_path(path):
 
 
 def stop_prefix(path):
-    """Ends every process of the prefix and its wineserver."""
-    server_folder(path)
+    """Ends every process of the prefix and its wineserver, and notes the
+    server's socket folder in the suite's list."""
+    folder = server_folder(path)
+    if folder is not None and SERVER_FOLDER_LIST is not None:
+        with open(SERVER_FOLDER_LIST, "a", encoding="utf-8") as listed:
+            listed.write(folder.name + "\n")
     env = wine_env(path)
     subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL, timeout=60 * SLOWDOWN)
     subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL, timeout=60 * SLOWDOWN)
