@@ -7,7 +7,6 @@ seen: a forced request ends it, any other leaves windowless processes alone.
 import pathlib
 import subprocess
 import sys
-import time
 
 import winelab
 
@@ -15,12 +14,7 @@ exe, sleeper, flags = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]), sys.
 
 print("Making a throwaway Wine prefix ...", flush=True)
 with winelab.throwaway_prefix() as prefix:
-    helper = prefix.start([sleeper])
-    # The helper says that it runs inside the prefix by making this file.
-    ready = prefix.path / "drive_c" / "sleeper-ready"
-    deadline = time.monotonic() + 60
-    while not ready.exists() and helper.poll() is None and time.monotonic() < deadline:
-        time.sleep(0.1)
+    helper, _ = prefix.start_sleeper(sleeper)
     print(f"Running: sessionend.exe {flags}   (prefix {prefix.path}, helper process {helper.pid})\n")
     run = prefix.run([exe, flags], debug="+relay,+loaddll,+process")
     print("Calls the program made, as Wine traced them:")

@@ -14,7 +14,8 @@ state=/var/lib/sessionend/wine32-unavailable
 # start every program through the 32-bit loader and fail, x64 ones too: ask
 # the kernel first, with a static i386 program that exits with status 42.
 probe=$(mktemp)
-trap 'rm -f "$probe"' EXIT
+log=$(mktemp)
+trap 'rm -f "$probe" "$log"' EXIT
 printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\140\0\0\0\140\0\0\0\5\0\0\0\0\20\0\0\270\1\0\0\0\273\52\0\0\0\315\200' >"$probe"
 chmod +x "$probe"
 "$probe" 2>/dev/null
@@ -37,8 +38,6 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
     added=yes
 fi
-log=$(mktemp)
-trap 'rm -f "$probe" "$log"' EXIT
 give_up() {
     mkdir -p "$(dirname "$state")"
     cp "$log" "$state.log"

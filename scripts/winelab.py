@@ -11,6 +11,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import time
 from dataclasses import dataclass
 
 import pefile
@@ -165,6 +166,17 @@ class Prefix:
             done.stderr = trace.read().decode("latin-1")
             done.stdout = out.read().decode("latin-1") if output else None
         return done
+
+    def start_sleeper(self, sleeper, seconds=60):
+        """Starts the windowless helper and waits until it says, by making
+        C:\\sleeper-ready, that it runs inside the prefix; returns its process
+        and whether it did."""
+        helper = self.start([sleeper])
+        ready = self.path / "drive_c" / "sleeper-ready"
+        deadline = time.monotonic() + seconds * SLOWDOWN
+        while not ready.exists() and helper.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.1)
+        return helper, ready.exists()
 
     def start(self, argv, **env):
         return subprocess.Popen(["wine", *map(str, argv)], env=wine_env(self.path, **env),

@@ -171,13 +171,9 @@ class CommandLines(unittest.TestCase):
 
 class SessionEnds(WineTest):
     def end_session(self, flags):
-        helper = self.prefix.start([SLEEPER])
+        helper, ready = self.prefix.start_sleeper(SLEEPER)
         self.addCleanup(end, helper)
-        ready = self.prefix.path / "drive_c" / "sleeper-ready"
-        deadline = time.monotonic() + 60 * winelab.SLOWDOWN
-        while not ready.exists() and helper.poll() is None and time.monotonic() < deadline:
-            time.sleep(0.1)
-        self.assertTrue(ready.exists(), f"the helper never ran inside the prefix (status {helper.poll()})")
+        self.assertTrue(ready, f"the helper never ran inside the prefix (status {helper.poll()})")
         run = launch(self.prefix, b"sessionend.exe %d" % flags)
         self.assertEqual(request_of(run), flags)
         return run, helper
