@@ -110,6 +110,9 @@ class Machine:
         self.stubs = self.bind()
         self.command_line = self.place_command_line(command_line, arch.high + COMMAND_LINE)
         self.uc.mem_map(arch.high + STACK, STACK_SIZE, unicorn.UC_PROT_READ | unicorn.UC_PROT_WRITE)
+        # Windows leaves whatever it likes on the stack: a value the program
+        # reads before it writes must not pass for zero.
+        self.uc.mem_write(arch.high + STACK, b"\xa5" * STACK_SIZE)
         self.uc.hook_add(unicorn.UC_HOOK_CODE, self.step, begin=self.base, end=self.base + self.size - 1)
         self.uc.hook_add(unicorn.UC_HOOK_CODE, self.platform, begin=arch.high + STUBS, end=arch.high + STUBS + PAGE - 1)
         self.uc.hook_add(unicorn.UC_HOOK_MEM_READ, self.image_read, begin=self.base, end=self.base + self.size - 1)
@@ -380,7 +383,11 @@ def pointer(value):
     return "null" if value == 0 else "out"
 
 
-NT, WIN98 = 0x1DB1_0106, 0xC000_0A04  # version words of Windows 10 and Windows 98
+# Version words of Windows NT 4, 2000, XP, 7 and 10; then bit 31 set with bit
+# 30 clear, Windows 98's, and every bit. Only bit 31 tells the families apart.
+NT_WORDS = (0x0565_0004, 0x0893_0005, 0x0A28_0105, 0x1DB1_0106, 0x4A61_000A)
+WIN9X_WORDS = (0x8000_0004, 0xC000_0A04, 0xFFFF_FFFF)
+NT = NT_WORDS[3]
 OPEN = "OpenProcessToken(current process, 0x28, out)"
 LOOKUP = 'LookupPrivilegeValueA(null, "SeShutdownPrivilege", out)'
 
@@ -390,15 +397,16 @@ def privilege(token="0x7f0", luid="0x13:0x0"):
             f"AdjustTokenPrivileges({token}, 0, {{1, {luid}, 0x2}}, 0, null, null)"]
 
 
-# What only a run of the image shows: every bit through the ABI, the 9x path
-# once, a refusal and an odd BOOL, and each privilege call failing. The host
-# tests hold the parsing.
+NO_PRIVILEGE = {"OpenProcessToken": 0, "LookupPrivilegeValueA": 0, "AdjustTokenPrivileges": 0}
+
+# What only a run of the image shows: every bit through the ABI, the family
+# test on each version word, a refusal and an odd BOOL, and each privilege
+# call failing. The host table holds the parsing.
 # (what it shows, command line, version word, platform results, calls after
 #  GetCommandLineA, exit status)
 CASES = [
     ("NT, -1: every bit", b'"C:\\Program Files\\sessionend.exe" -1', NT, {},
      privilege() + ["ExitWindowsEx(0xffffffff, 0x0)"], 0),
-    ("9x: no privilege calls", b"sessionend.exe 2", WIN98, {}, ["GetVersion()", "ExitWindowsEx(0x2, 0x0)"], 0),
     ("NT, refused", b"sessionend.exe 1", NT, {"ExitWindowsEx": 0}, privilege() + ["ExitWindowsEx(0x1, 0x0)"], 1),
     ("NT, accepted as 0x100", b"sessionend.exe 1", NT, {"ExitWindowsEx": 0x100},
      privilege() + ["ExitWindowsEx(0x1, 0x0)"], 0),
@@ -408,7 +416,12 @@ CASES = [
      privilege(luid="0x0:0x0") + ["ExitWindowsEx(0x9, 0x0)"], 0),
     ("NT, adjust fails", b"sessionend.exe 9", NT, {"AdjustTokenPrivileges": 0},
      privilege() + ["ExitWindowsEx(0x9, 0x0)"], 0),
-]
+    ("NT, every privilege call fails", b"sessionend.exe 9", NT, NO_PRIVILEGE,
+     privilege(token="null", luid="0x0:0x0") + ["ExitWindowsEx(0x9, 0x0)"], 0),
+] + [(f"NT {word:#x}: log off, privilege first", b"sessionend.exe", word, {},
+      privilege() + ["ExitWindowsEx(0x0, 0x0)"], 0) for word in NT_WORDS] + [
+    (f"9x {word:#x}: no privilege calls", b"sessionend.exe 2", word, {},
+     ["GetVersion()", "ExitWindowsEx(0x2, 0x0)"], 0) for word in WIN9X_WORDS]
 
 
 def main(path):

@@ -32,6 +32,13 @@ INSTANTIATE_TEST_SUITE_P(
                     ParseCase{"\x01"
                               "5",
                               0},
+                    // The bytes either side of the class are not white space.
+                    ParseCase{"\x08"
+                              "5",
+                              0},
+                    ParseCase{"\x0E"
+                              "5",
+                              0},
                     ParseCase{"\xA0"
                               "5",
                               0},
