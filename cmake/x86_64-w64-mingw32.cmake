@@ -3,6 +3,3 @@ set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(MINGW_TRIPLET x86_64-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
 
-# A 64-bit PE runs here only under Wine, and then only in a prefix that is
-# thrown away afterwards: the program really ends the session it runs in.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-sandbox)

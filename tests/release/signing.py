@@ -1,9 +1,10 @@
 #!/usr/bin/python3
-"""signing.py SOURCE BUILD...: installs each build tree with a throwaway
-self-signed code-signing certificate in the environment, and checks that
-every installed image is signed and verifies, that removing the signature
-gives back the built image byte for byte, that the PE checks still hold for
-the signed image, and that the signed x64 image still runs under Wine."""
+"""signing.py BUILD...: installs each build tree with a throwaway self-signed
+code-signing certificate in the environment, and checks that every installed
+image is signed and verifies, that removing the signature gives back the
+built image byte for byte, and that the signed file carries its own header
+checksum (which removing the signature recomputes, so the comparison cannot
+see it)."""
 import os
 import pathlib
 import subprocess
@@ -12,10 +13,7 @@ import tempfile
 
 import pefile
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "pe"))
-import pecheck  # noqa: E402
-
-source, builds = pathlib.Path(sys.argv[1]), [pathlib.Path(b) for b in sys.argv[2:]]
+builds = [pathlib.Path(b) for b in sys.argv[1:]]
 failures, checked = [], 0
 
 
@@ -52,13 +50,9 @@ with tempfile.TemporaryDirectory(prefix="sessionend-sign-") as scratch:
         expect(stripped.read_bytes() == (build / "sessionend.exe").read_bytes(),
                f"{signed} without its signature is not the built image")
         image = pefile.PE(str(signed))
-        expect(pecheck.directory(image, "IMAGE_DIRECTORY_ENTRY_SECURITY")[1] > 0, f"{signed} has no signature")
-        for name, check in pecheck.CHECKS.items():
-            for ok, message in check(image):
-                expect(ok, f"{signed}: pe.{name}: {message}")
-        if image.FILE_HEADER.Machine == pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]:
-            ran = run(source / "scripts" / "wine-sandbox", signed, "0", timeout=300)
-            expect(ran.returncode == 0, f"the signed {signed} ended with status {ran.returncode} under Wine")
+        expect(image.OPTIONAL_HEADER.CheckSum == image.generate_checksum(),
+               f"{signed}: header checksum {image.OPTIONAL_HEADER.CheckSum:#x}, "
+               f"the file's is {image.generate_checksum():#x}")
 
 for failure in failures:
     print("FAIL:", failure)
