@@ -10,8 +10,7 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "scripts"))
-import winelab  # noqa: E402
+import winelab
 
 win64, win32 = (pathlib.Path(a) for a in sys.argv[1:3])
 RUNS = 10
@@ -48,7 +47,7 @@ def loaded_dlls(template, exe, args):
 
 
 def dlls(template):
-    print("\nDLLs the process loads under Wine (x64; Wine here has no 32-bit side)")
+    print("\nDLLs the process loads under Wine (the x64 images)")
     for name, exe in programs(win64).items():
         found = loaded_dlls(template, exe, ["0"] if exe.name == "sessionend.exe" else [])
         row(name, len(found))

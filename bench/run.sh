@@ -2,8 +2,8 @@
 # Builds both images and their yardsticks, then runs the benchmark.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash setup/deps.sh
 for preset in win64 win32; do
     bash scripts/build.sh "$preset" sessionend sessionend_crt empty_gui
 done
-exec /usr/bin/python3 bench/bench.py build/win64 build/win32
+exec env PYTHONPATH="$PWD" /usr/bin/python3 bench/bench.py build/win64 build/win32

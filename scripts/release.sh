@@ -5,7 +5,7 @@
 # README's "Signing a release"); otherwise the release is unsigned.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash setup/deps.sh
 for preset in win64 winarm64 win32; do
     bash scripts/build.sh "$preset"
 done

@@ -7,6 +7,6 @@ if [ $# -ne 1 ]; then
     echo "usage: scripts/run.sh FLAGS   (for example 5: shut down, by force)" >&2
     exit 2
 fi
-bash scripts/deps.sh
+bash setup/deps.sh
 bash scripts/build.sh win64
-exec /usr/bin/python3 scripts/demo.py build/win64/sessionend.exe build/win64/tests/wine/sleeper.exe "$1"
+exec /usr/bin/python3 -m winelab.demo build/win64/sessionend.exe build/win64/tests/wine/sleeper.exe "$1"

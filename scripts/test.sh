@@ -9,16 +9,13 @@
 # and say why. Where it was had, a skip is a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
-bash scripts/wine32.sh
-if [ -n "${SESSIONEND_ARM64_WINE_ABSENT:-}" ]; then
-    echo "No ARM64 Wine: $SESSIONEND_ARM64_WINE_ABSENT" >&2
-else
-    bash scripts/arm64-root.sh make
-fi
+bash setup/deps.sh
+bash setup/wine32.sh
+bash setup/arm64-root.sh make
+source setup/lib.sh
 required=${SESSIONEND_REQUIRE_WINE:-}
-[ "$(dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null)" = "install ok installed" ] && required+=" x86"
-[ -e "${SESSIONEND_ARM64_ROOT:-/var/lib/sessionend-arm64}/complete" ] && required+=" arm64"
+installed wine32:i386 && required+=" x86"
+[ -e "$arm64_base/complete" ] && required+=" arm64"
 export SESSIONEND_REQUIRE_WINE=$required
 for preset in host win64 winarm64 win32; do
     cmake --workflow --preset "$preset" --fresh

@@ -1,36 +1,34 @@
 #!/usr/bin/python3
-"""prefix.py create|remove TEMPLATE: the template prefix that each test copies,
+"""prefix.py create|remove TEMPLATE ARCH: the template prefix that each test copies,
 in the suite's scratch folder (SESSIONEND_WINE_SCRATCH). Removing checks that
 the suite left no prefix, no Wine process and no wineserver socket folder of
 its own behind; other Wine users' folders are never looked at.
 
-Where this Wine cannot start at all (no ARM64 root), create makes nothing and
-says why; the tests then skip with that reason.
+Where this machine has no Wine for ARCH, create makes nothing, says why and
+reports itself skipped (as the tests then do), and so does remove.
 """
 import pathlib
 import shutil
-import subprocess
 import sys
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "scripts"))
-import winelab  # noqa: E402
+import winelab
 
-action, template = sys.argv[1], pathlib.Path(sys.argv[2])
+action, template, arch = sys.argv[1], pathlib.Path(sys.argv[2]), sys.argv[3]
 scratch = pathlib.Path(winelab.SCRATCH)
 if action == "create":
     shutil.rmtree(scratch, ignore_errors=True)
-    scratch.mkdir(parents=True)
     winelab.remove_prefix(template)
-    version = subprocess.run(["wine", "--version"], capture_output=True, text=True)
-    if version.returncode != 0:
-        reason = (version.stderr.strip().splitlines() or ["wine --version failed"])[-1]
-        (scratch / "no-wine").write_text(reason)
-        print("No template made:", reason)
-        sys.exit(0)
+    reason = winelab.unavailable(arch)
+    if reason:
+        winelab.skip_suite(arch, reason)
+    scratch.mkdir(parents=True)
     template.mkdir(parents=True)
     winelab.Prefix(keep_at=template).stop()
     sys.exit(0)
 
+if not scratch.exists() and not template.exists():
+    print("No template was made: nothing to remove.")
+    sys.exit(77)
 winelab.remove_prefix(template)
 left = sorted(p for p in scratch.iterdir() if p.name.startswith("sessionend-wine-")) if scratch.exists() else []
 running = winelab.processes_using(scratch)

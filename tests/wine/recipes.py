@@ -15,8 +15,7 @@ import shutil
 import sys
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "scripts"))
-import winelab  # noqa: E402
+import winelab
 
 EXE = pathlib.Path(os.environ["SESSIONEND_EXE"])
 TEMPLATE = pathlib.Path(os.environ["SESSIONEND_WINE_TEMPLATE"])

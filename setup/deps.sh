@@ -3,6 +3,7 @@
 # installs whatever is missing; otherwise it prints the command and stops.
 # Every name exists on Debian 12 and Debian 13 alike.
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 
 packages=(
     cmake ninja-build g++ python3 git                       # build and test drivers
@@ -16,27 +17,9 @@ packages=(
     hyperfine                                               # benchmark
 )
 
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-if [ "$(id -u)" -ne 0 ]; then
-    echo "Missing packages. Install them with:" >&2
-    echo "  sudo apt-get update && sudo apt-get install -y --no-remove ${missing[*]}" >&2
-    exit 1
-fi
-echo "Installing: ${missing[*]}" >&2
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-# Quiet when it works; apt's whole output, the resolver's reasons included,
-# when it does not. A mirror in the middle of a sync may fail one index, which
-# matters only if a package cannot be had. Never remove a package to make room
-# for another.
-apt-get update >"$log" 2>&1 || echo "apt-get update reported errors; going on with the lists that arrived." >&2
-if ! DEBIAN_FRONTEND=noninteractive apt-get install -y --no-remove "${missing[@]}" >"$log" 2>&1; then
-    cat "$log" >&2
-    echo "Installing the packages above failed; apt's output is above." >&2
+if ! install "$log" "${packages[@]}"; then
+    [ -s "$log" ] && { cat "$log" >&2; echo "Installing the packages above failed; apt's output is above." >&2; }
     exit 1
 fi

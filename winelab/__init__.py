@@ -10,6 +10,7 @@ import pathlib
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 from dataclasses import dataclass
@@ -27,7 +28,7 @@ DEBUG_SETTINGS = r"""REGEDIT4
 """
 
 # The Windows version that Wine presents to the program: win95, win98, winme,
-# nt40, win10 ...
+# nt40, win2k, winxp, winxp64, win10 ...
 PRETEND_VERSION = r"""REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\AppDefaults\sessionend.exe]
@@ -38,6 +39,30 @@ PRETEND_VERSION = r"""REGEDIT4
 # Where throwaway prefixes go: a test suite names its own folder, so that it
 # can tell afterwards that nothing was left behind.
 SCRATCH = os.environ.get("SESSIONEND_WINE_SCRATCH")
+# The machine set-up's state folder (setup/lib.sh), where it records why a
+# Wine cannot be had here.
+STATE = os.environ.get("SESSIONEND_STATE")
+
+
+def unavailable(arch):
+    """Why this machine has no Wine for images of arch (x86, x64, arm64), as
+    the set-up recorded it or as wine itself says; None where wine starts."""
+    record = pathlib.Path(STATE or "/nonexistent") / "unavailable" / arch
+    if record.exists():
+        return record.read_text().strip()
+    version = subprocess.run(["wine", "--version"], capture_output=True, text=True)
+    if version.returncode != 0:
+        return (version.stderr.strip().splitlines() or ["wine --version failed"])[-1]
+    return None
+
+
+def skip_suite(arch, reason):
+    """Ends a suite that cannot run here: with CTest's skip status, or as a
+    failure where its Wine is required (SESSIONEND_REQUIRE_WINE names it, or
+    it is the x64 one, which the set-up always installs)."""
+    required = arch == "x64" or arch in os.environ.get("SESSIONEND_REQUIRE_WINE", "").split()
+    print(f"{'FAIL' if required else 'SKIP'}: no {arch} Wine here: {reason}")
+    sys.exit(1 if required else 77)
 
 
 def processes_using(folder):

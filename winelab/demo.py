@@ -1,5 +1,4 @@
-#!/usr/bin/env python3
-"""demo.py SESSIONEND SLEEPER FLAGS: one real run, in a throwaway prefix.
+"""python3 -m winelab.demo SESSIONEND SLEEPER FLAGS: one real run, in a throwaway prefix.
 
 A windowless helper is started first, so that the end of the session can be
 seen: a forced request ends it, any other leaves windowless processes alone.
