@@ -21,17 +21,15 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "Needs root: debootstrap, chroot and bind mounts." >&2
     exit 1
 fi
-log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+root=$(mktemp -d /var/tmp/sessionend-debian-$1.XXXXXX)
+log=$root.log
+trap 'rm -f "$log"; remove_root "$root"' EXIT
 install "$log" debootstrap || { cat "$log" >&2; exit 1; }
 mirror=$(debian_mirror)
 if [ -z "$mirror" ]; then
     echo "No Debian mirror found in apt's sources." >&2
     exit 1
 fi
-
-root=$(mktemp -d /var/tmp/sessionend-debian-$1.XXXXXX)
-trap 'rm -f "$log"; remove_root "$root"' EXIT
 
 echo "Making a Debian $1 ($suite) root from $mirror in $root ..."
 if ! debootstrap --variant=minbase --include=git "$suite" "$root" "$mirror" >"$log" 2>&1; then

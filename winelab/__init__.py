@@ -13,7 +13,7 @@ import subprocess
 import sys
 import tempfile
 import time
-from dataclasses import dataclass
+from collections import namedtuple
 
 import pefile
 
@@ -44,38 +44,30 @@ SCRATCH = os.environ.get("SESSIONEND_WINE_SCRATCH")
 STATE = os.environ.get("SESSIONEND_STATE")
 
 
-def unavailable(arch):
-    """Why this machine has no Wine for images of arch (x86, x64, arm64), as
-    the set-up recorded it or as wine itself says; None where wine starts."""
+def require_wine(arch, probe=lambda: None):
+    """Ends the calling suite where this machine has no Wine for images of
+    arch (x86, x64, arm64), as the set-up recorded it, as wine itself says,
+    or as probe() finds: skipped, with CTest's status 77, or failed where that
+    Wine is required (SESSIONEND_REQUIRE_WINE names it, or it is the x64 one,
+    which the set-up always installs)."""
     record = pathlib.Path(STATE or "/nonexistent") / "unavailable" / arch
-    if record.exists():
-        return record.read_text().strip()
     version = subprocess.run(["wine", "--version"], capture_output=True, text=True)
-    if version.returncode != 0:
-        return (version.stderr.strip().splitlines() or ["wine --version failed"])[-1]
-    return None
-
-
-def skip_suite(arch, reason):
-    """Ends a suite that cannot run here: with CTest's skip status, or as a
-    failure where its Wine is required (SESSIONEND_REQUIRE_WINE names it, or
-    it is the x64 one, which the set-up always installs)."""
-    required = arch == "x64" or arch in os.environ.get("SESSIONEND_REQUIRE_WINE", "").split()
-    print(f"{'FAIL' if required else 'SKIP'}: no {arch} Wine here: {reason}")
-    sys.exit(1 if required else 77)
+    reason = (record.read_text().strip() if record.exists() else
+              (version.stderr.strip().splitlines() or ["wine --version failed"])[-1] if version.returncode else
+              probe())
+    if reason:
+        required = arch == "x64" or arch in os.environ.get("SESSIONEND_REQUIRE_WINE", "").split()
+        print(f"{'FAIL' if required else 'SKIP'}: no {arch} Wine here: {reason}")
+        sys.exit(1 if required else 77)
 
 
 def processes_using(folder):
     """Process ids whose Wine prefix lies in folder."""
-    folder = str(pathlib.Path(folder).resolve())
+    marker = b"WINEPREFIX=" + os.fsencode(pathlib.Path(folder).resolve())
     found = []
     for environ in pathlib.Path("/proc").glob("[0-9]*/environ"):
-        try:
-            variables = environ.read_bytes().split(b"\0")
-        except OSError:
-            continue
-        for variable in variables:
-            if variable.startswith(b"WINEPREFIX=") and variable[11:].decode(errors="replace").startswith(folder):
+        with contextlib.suppress(OSError):
+            if any(variable.startswith(marker) for variable in environ.read_bytes().split(b"\0")):
                 found.append(int(environ.parent.name))
     return found
 
@@ -125,9 +117,8 @@ def stop_prefix(path):
     if folder is not None and SERVER_FOLDER_LIST is not None:
         with open(SERVER_FOLDER_LIST, "a", encoding="utf-8") as listed:
             listed.write(folder.name + "\n")
-    env = wine_env(path)
-    subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL, timeout=60 * SLOWDOWN)
-    subprocess.run(["wineserver", "-w"], env=env, stderr=subprocess.DEVNULL, timeout=60 * SLOWDOWN)
+    for flag in ("-k", "-w"):  # kill, then wait until the server has gone
+        subprocess.run(["wineserver", flag], env=wine_env(path), stderr=subprocess.DEVNULL, timeout=60 * SLOWDOWN)
 
 
 def remove_prefix(path):
@@ -203,8 +194,8 @@ class Prefix:
             time.sleep(0.1)
         return helper, ready.exists()
 
-    def start(self, argv, **env):
-        return subprocess.Popen(["wine", *map(str, argv)], env=wine_env(self.path, **env),
+    def start(self, argv):
+        return subprocess.Popen(["wine", *map(str, argv)], env=wine_env(self.path),
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
@@ -224,11 +215,9 @@ def throwaway_prefix(template=None):
         prefix.remove()
 
 
-@dataclass
-class Call:
-    function: str   # DLL.Function as Wine names it
-    args: str
-    ret: int
+# A traced call: DLL.Function as Wine names it, its arguments as Wine shows
+# them, and its return value (0 for one that never returned).
+Call = namedtuple("Call", "function args ret")
 
 
 LOADED = re.compile(r'^([0-9a-f]+):trace:loaddll:\w+ Loaded L"(.*)" at ([0-9A-Fa-f]+): native')
@@ -257,12 +246,11 @@ def program_calls(trace, exe):
             continue
         call, ret = CALL.match(line), RETURN.match(line)
         if call and int(call.group(4), 16) in image:
-            calls.append(Call(call.group(2), call.group(3), 0))
+            calls.append((call.group(2), call.group(3)))
         elif ret and int(ret.group(4), 16) in image:
             returns.append(int(ret.group(3), 16))
-    for call, value in zip(calls, returns):
-        call.ret = value
-    return calls
+    returns += [0] * (len(calls) - len(returns))
+    return [Call(*call, value) for call, value in zip(calls, returns)]
 
 
 def started_processes(trace, exe):

@@ -27,21 +27,11 @@ TEST_P(ParseExitFlagsTest, ReadsTheLeadingDecimalNumber)
 INSTANTIATE_TEST_SUITE_P(
     Tails, ParseExitFlagsTest,
     testing::Values(ParseCase{"", 0}, ParseCase{"1", 1}, ParseCase{"5", 5}, ParseCase{"12", 12},
-                    // White space is the six C classes, and nothing else.
-                    ParseCase{"  +8", 8}, ParseCase{"\t\n\v\f\r 3", 3},
-                    ParseCase{"\x01"
-                              "5",
-                              0},
-                    // The bytes either side of the class are not white space.
-                    ParseCase{"\x08"
-                              "5",
-                              0},
-                    ParseCase{"\x0E"
-                              "5",
-                              0},
-                    ParseCase{"\xA0"
-                              "5",
-                              0},
+                    // White space is the six C classes, and nothing else: not the
+                    // bytes either side of them, 0x08 and 0x0E (octal escapes
+                    // stop after three digits, so "\0105" is 0x08 then '5').
+                    ParseCase{"  +8", 8}, ParseCase{"\t\n\v\f\r 3", 3}, ParseCase{"\0015", 0},
+                    ParseCase{"\0105", 0}, ParseCase{"\0165", 0}, ParseCase{"\2405", 0},
                     // The number ends at the first byte that is not a digit.
                     ParseCase{"6abc", 6}, ParseCase{"2 4", 2}, ParseCase{"2,4", 2}, ParseCase{"0x8", 0},
                     ParseCase{"010", 10}, ParseCase{"\"2\"", 0}, ParseCase{"four", 0}, ParseCase{"7\xB9", 7},
@@ -90,10 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // A leading separator means no name: only separators go.
                     CutCase{" 4", "4"}, CutCase{"\tprog 3", "prog 3"}, CutCase{"\x01\x02", ""},
                     // Every byte 0x01..0x20 separates; 0x80..0xFF belong to the name.
-                    CutCase{"prog\t\v8", "8"},
-                    CutCase{"prog\x01"
-                            "8",
-                            "8"},
+                    CutCase{"prog\t\v8", "8"}, CutCase{"prog\0018", "8"},
                     CutCase{"prog\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F\x10"
                             "\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1A\x1B\x1C\x1D\x1E\x1F 7",
                             "7"},

@@ -1,6 +1,6 @@
 // Every command line, whatever its bytes, through the cut and the parse. The
 // text sits in a heap block of exactly its size, so AddressSanitizer sees any
-// read past its end. What the run does with the flags is the host tests'.
+// read past its end. What the run does with the flags is the emulator's.
 #include <charconv>
 #include <cstddef>
 #include <cstdint>

@@ -14,14 +14,7 @@ import tempfile
 import pefile
 
 builds = [pathlib.Path(b) for b in sys.argv[1:]]
-failures, checked = [], 0
-
-
-def expect(ok, message):
-    global checked
-    checked += 1
-    if not ok:
-        failures.append(message)
+checks = []  # (what holds, what it says when it does not)
 
 
 def run(*command, **kwargs):
@@ -41,20 +34,21 @@ with tempfile.TemporaryDirectory(prefix="sessionend-sign-") as scratch:
         prefix = keys / build.name
         env = dict(os.environ, **credentials[number % 2])
         installed = run("cmake", "--install", build, "--prefix", prefix, env=env)
-        expect(installed.returncode == 0, f"installing {build} signed: {installed.stderr}")
+        checks.append((installed.returncode == 0, f"installing {build} signed: {installed.stderr}"))
         (signed,) = prefix.glob("*/sessionend.exe")
         verified = run("osslsigncode", "verify", "-CAfile", keys / "cert.pem", "-in", signed)
-        expect(verified.returncode == 0, f"{signed} does not verify:\n{verified.stdout}{verified.stderr}")
+        checks.append((verified.returncode == 0, f"{signed} does not verify:\n{verified.stdout}{verified.stderr}"))
         stripped = keys / f"{build.name}-stripped.exe"
         run("osslsigncode", "remove-signature", "-in", signed, "-out", stripped, check=True)
-        expect(stripped.read_bytes() == (build / "sessionend.exe").read_bytes(),
-               f"{signed} without its signature is not the built image")
+        checks.append((stripped.read_bytes() == (build / "sessionend.exe").read_bytes(),
+                       f"{signed} without its signature is not the built image"))
         image = pefile.PE(str(signed))
-        expect(image.OPTIONAL_HEADER.CheckSum == image.generate_checksum(),
-               f"{signed}: header checksum {image.OPTIONAL_HEADER.CheckSum:#x}, "
-               f"the file's is {image.generate_checksum():#x}")
+        checksum = image.OPTIONAL_HEADER.CheckSum
+        checks.append((checksum == image.generate_checksum(),
+                       f"{signed}: header checksum {checksum:#x}, the file's is {image.generate_checksum():#x}"))
 
+failures = [message for ok, message in checks if not ok]
 for failure in failures:
     print("FAIL:", failure)
-print(f"signing: {checked - len(failures)} passed, {len(failures)} failed")
+print(f"signing: {len(checks) - len(failures)} passed, {len(failures)} failed")
 sys.exit(1 if failures else 0)

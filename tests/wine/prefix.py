@@ -18,9 +18,7 @@ scratch = pathlib.Path(winelab.SCRATCH)
 if action == "create":
     shutil.rmtree(scratch, ignore_errors=True)
     winelab.remove_prefix(template)
-    reason = winelab.unavailable(arch)
-    if reason:
-        winelab.skip_suite(arch, reason)
+    winelab.require_wine(arch)
     scratch.mkdir(parents=True)
     template.mkdir(parents=True)
     winelab.Prefix(keep_at=template).stop()
