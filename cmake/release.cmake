@@ -45,6 +45,11 @@ if(SESSIONEND_ARCH STREQUAL "x64")
         file(TIMESTAMP ${PROJECT_SOURCE_DIR}/CMakeLists.txt source_date_epoch "%s" UTC)
     endif()
     set(CPACK_SESSIONEND_SOURCE_DATE_EPOCH ${source_date_epoch})
-    set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/normalize-zip.cmake)
+    # Beside the ZIP, a Windows Installer package of each image; Debian's
+    # own interpreter, where its libmsi bindings import.
+    find_program(SESSIONEND_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+    set(CPACK_SESSIONEND_PYTHON ${SESSIONEND_PYTHON})
+    set(CPACK_SESSIONEND_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+    set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/packages.cmake)
     include(CPack)
 endif()

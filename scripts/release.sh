@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the three images and makes the release ZIP,
-# build/release/sessionend-*.zip, then checks the checksums inside it. The
-# images are signed when the environment names a certificate (see the
+# Builds the three images and makes the release in build/release: the ZIP,
+# a Windows Installer package of each image and a SHA256SUMS of those four,
+# then checks the checksums inside the ZIP and beside it. The images and the
+# packages are signed when the environment names a certificate (see the
 # README's "Signing a release"); otherwise the release is unsigned.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,4 +22,5 @@ unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 /usr/bin/python3 -m zipfile -e "$archive" "$unpacked"
 (cd "$unpacked" && sha256sum -c SHA256SUMS)
-echo "Release: $archive"
+(cd build/release && sha256sum -c SHA256SUMS)
+echo "Release: $(ls build/release/sessionend-* build/release/SHA256SUMS)"

@@ -14,6 +14,7 @@ packages=(
     wine wine64                                             # a real Win32 to run on
     osslsigncode openssl strip-nondeterminism               # signing (and a test certificate), a reproducible ZIP
     python3-unicorn python3-pefile python3-capstone         # a CPU to run on, and the image read
+    wixl msitools gir1.2-libmsi-1.0 python3-gi              # Windows Installer packages
     hyperfine                                               # benchmark
 )
 

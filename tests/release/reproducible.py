@@ -1,8 +1,9 @@
 #!/usr/bin/python3
-"""reproducible.py SOURCE: builds the unsigned release ZIP from copies of the
-source at two different paths, one after the other, and requires the two
-ZIPs to be identical byte for byte, and each image in them identical to the
-one that the preset's own build (with its tests) made in SOURCE/build.
+"""reproducible.py SOURCE: builds the unsigned release (the ZIP, the three
+Windows Installer packages and their SHA256SUMS) from copies of the source at
+two different paths, one after the other, and requires the two to be
+identical byte for byte, and each image identical to the one that the
+preset's own build (with its tests) made in SOURCE/build.
 """
 import os
 import pathlib
@@ -30,14 +31,13 @@ def copy_source(source, copy):
         shutil.copy2(source / name, copy / name)
 
 
-def build_archive(copy):
+def build_release(copy):
     env = {k: v for k, v in os.environ.items() if not k.startswith("SESSIONEND_SIGN_")}
     for preset in PRESETS:
         subprocess.run(["cmake", "--preset", preset, "-DBUILD_TESTING=OFF"], cwd=copy, env=env, **QUIET)
         subprocess.run(["cmake", "--build", "--preset", preset], cwd=copy, env=env, **QUIET)
     subprocess.run(["cpack", "--preset", "release"], cwd=copy, env=env, **QUIET)
-    (archive,) = (copy / "build" / "release").glob("*.zip")
-    return archive.read_bytes()
+    return {f.name: f.read_bytes() for f in (copy / "build" / "release").iterdir() if f.is_file()}
 
 
 PRESETS = ("win64", "winarm64", "win32")
@@ -45,22 +45,22 @@ PRESETS = ("win64", "winarm64", "win32")
 
 def main(source):
     source = pathlib.Path(source).resolve()
-    archives, failures = {}, []
+    releases, failures = {}, []
     with tempfile.TemporaryDirectory(prefix="sessionend-repro-") as scratch:
         for where in ("a", "second/build/at/another/depth"):
             copy = pathlib.Path(scratch) / where / "src"
             copy_source(source, copy)
-            archives[str(copy)] = build_archive(copy)
+            releases[str(copy)] = build_release(copy)
             for preset in PRESETS:
                 if (copy / "build" / preset / "sessionend.exe").read_bytes() != \
                         (source / "build" / preset / "sessionend.exe").read_bytes():
                     failures.append(f"the {preset} image built in {copy} differs from the preset's own build")
-    first, second = archives
-    if archives[first] != archives[second]:
-        failures.append(f"the ZIP built in {second} differs from the one built in {first}")
+    first, second = releases.values()
+    names = sorted(set(first) | set(second))
+    failures += [f"{name} differs between the two builds" for name in names if first.get(name) != second.get(name)]
     for failure in failures:
         print("FAIL:", failure)
-    print(f"reproducible release: {1 + len(PRESETS) * 2 - len(failures)} passed, {len(failures)} failed")
+    print(f"reproducible release: {len(names) + len(PRESETS) * 2 - len(failures)} passed, {len(failures)} failed")
     return 1 if failures else 0
 
 

@@ -1,19 +1,24 @@
 #!/usr/bin/python3
-"""signing.py BUILD...: installs each build tree with a throwaway self-signed
-code-signing certificate in the environment, and checks that every installed
-image is signed and verifies, that removing the signature gives back the
-built image byte for byte, and that the signed file carries its own header
-checksum (which removing the signature recomputes, so the comparison cannot
-see it)."""
+"""signing.py SOURCE BUILD...: with a throwaway self-signed code-signing
+certificate in the environment, installs each build tree, and checks that
+every installed image is signed and verifies, that removing the signature
+gives back the built image byte for byte, and that the signed file carries
+its own header checksum (which removing the signature recomputes, so the
+comparison cannot see it). Then makes the release from the first tree and
+checks that each Windows Installer package is signed and verifies, and that
+its signature, put on a fresh unsigned package of the same signed image,
+gives the signed package byte for byte: signing adds nothing else."""
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import tempfile
+import zipfile
 
 import pefile
 
-builds = [pathlib.Path(b) for b in sys.argv[1:]]
+source, builds = pathlib.Path(sys.argv[1]), [pathlib.Path(b) for b in sys.argv[2:]]
 checks = []  # (what holds, what it says when it does not)
 
 
@@ -46,6 +51,26 @@ with tempfile.TemporaryDirectory(prefix="sessionend-sign-") as scratch:
         checksum = image.OPTIONAL_HEADER.CheckSum
         checks.append((checksum == image.generate_checksum(),
                        f"{signed}: header checksum {checksum:#x}, the file's is {image.generate_checksum():#x}"))
+
+    release, config = keys / "release", (builds[0] / "CPackConfig.cmake").read_text()
+    run("cpack", "--config", builds[0] / "CPackConfig.cmake", "-B", release, env=dict(os.environ, **credentials[0]),
+        check=True)
+    (archive,) = release.glob("*.zip")
+    zipfile.ZipFile(archive).extractall(keys / "images")
+    version = re.search(r'CPACK_PACKAGE_VERSION "([^"]+)"', config).group(1)
+    epoch = re.search(r'CPACK_SESSIONEND_SOURCE_DATE_EPOCH "(\d+)"', config).group(1)
+    for arch in ("x86", "x64", "arm64"):
+        fresh, attached = keys / f"{arch}.msi", keys / f"{arch}-attached.msi"
+        signed = release / archive.name.replace(".zip", f"-{arch}.msi")
+        verified = run("osslsigncode", "verify", "-CAfile", keys / "cert.pem", "-in", signed)
+        checks.append((verified.returncode == 0, f"{signed} does not verify:\n{verified.stdout}{verified.stderr}"))
+        run("osslsigncode", "extract-signature", "-in", signed, "-out", keys / f"{arch}.der", check=True)
+        run(sys.executable, source / "cmake" / "msi.py", fresh, version, arch, keys / "images" / arch / "sessionend.exe",
+            env=dict(os.environ, SOURCE_DATE_EPOCH=epoch), check=True)
+        run("osslsigncode", "attach-signature", "-sigin", keys / f"{arch}.der", "-CAfile", keys / "cert.pem",
+            "-in", fresh, "-out", attached)
+        checks.append((attached.exists() and attached.read_bytes() == signed.read_bytes(),
+                       f"{signed}: its signature on a fresh unsigned package does not give the signed package"))
 
 failures = [message for ok, message in checks if not ok]
 for failure in failures:
