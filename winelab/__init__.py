@@ -134,8 +134,9 @@ class Prefix:
     """A Wine prefix of its own: a new one, or a copy of a template. remove()
     ends its processes and wineserver and deletes it."""
 
-    def __init__(self, template=None, keep_at=None):
+    def __init__(self, template=None, keep_at=None, winearch=None):
         self.path = pathlib.Path(keep_at or tempfile.mkdtemp(prefix="sessionend-wine-", dir=SCRATCH))
+        self.winearch = winearch  # win32 for a 32-bit prefix
         try:
             if template is None:
                 self._boot()
@@ -146,7 +147,8 @@ class Prefix:
             raise
 
     def _boot(self):
-        subprocess.run(["wineboot", "-i"], env=wine_env(self.path), check=True, timeout=300 * SLOWDOWN,
+        arch = {"WINEARCH": self.winearch} if self.winearch else {}
+        subprocess.run(["wineboot", "-i"], env=wine_env(self.path, **arch), check=True, timeout=300 * SLOWDOWN,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.import_registry(DEBUG_SETTINGS)
 
@@ -207,8 +209,8 @@ class Prefix:
 
 
 @contextlib.contextmanager
-def throwaway_prefix(template=None):
-    prefix = Prefix(template)
+def throwaway_prefix(template=None, winearch=None):
+    prefix = Prefix(template, winearch=winearch)
     try:
         yield prefix
     finally:
