@@ -51,10 +51,12 @@ def require_wine(arch, probe=lambda: None):
     Wine is required (SESSIONEND_REQUIRE_WINE names it, or it is the x64 one,
     which the set-up always installs)."""
     record = pathlib.Path(STATE or "/nonexistent") / "unavailable" / arch
-    version = subprocess.run(["wine", "--version"], capture_output=True, text=True)
-    reason = (record.read_text().strip() if record.exists() else
-              (version.stderr.strip().splitlines() or ["wine --version failed"])[-1] if version.returncode else
-              probe())
+    if record.exists():
+        reason = record.read_text().strip()
+    else:
+        version = subprocess.run(["wine", "--version"], capture_output=True, text=True)
+        complaint = version.stderr.strip().splitlines() or ["wine --version failed"]
+        reason = complaint[-1] if version.returncode else probe()
     if reason:
         required = arch == "x64" or arch in os.environ.get("SESSIONEND_REQUIRE_WINE", "").split()
         print(f"{'FAIL' if required else 'SKIP'}: no {arch} Wine here: {reason}")

@@ -65,7 +65,8 @@ with tempfile.TemporaryDirectory(prefix="sessionend-sign-") as scratch:
         verified = run("osslsigncode", "verify", "-CAfile", keys / "cert.pem", "-in", signed)
         checks.append((verified.returncode == 0, f"{signed} does not verify:\n{verified.stdout}{verified.stderr}"))
         run("osslsigncode", "extract-signature", "-in", signed, "-out", keys / f"{arch}.der", check=True)
-        run(sys.executable, source / "cmake" / "msi.py", fresh, version, arch, keys / "images" / arch / "sessionend.exe",
+        image = keys / "images" / arch / "sessionend.exe"
+        run(sys.executable, source / "cmake" / "msi.py", fresh, version, arch, image,
             env=dict(os.environ, SOURCE_DATE_EPOCH=epoch), check=True)
         run("osslsigncode", "attach-signature", "-sigin", keys / f"{arch}.der", "-CAfile", keys / "cert.pem",
             "-in", fresh, "-out", attached)
