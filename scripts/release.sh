@@ -11,7 +11,7 @@ for preset in win64 winarm64 win32; do
     bash scripts/build.sh "$preset"
 done
 if [ -n "${SESSIONEND_SIGN_PKCS12:-}${SESSIONEND_SIGN_CERT:-}" ]; then
-    echo "Signing the images with ${SESSIONEND_SIGN_PKCS12:-$SESSIONEND_SIGN_CERT}"
+    echo "Signing the images and packages with ${SESSIONEND_SIGN_PKCS12:-$SESSIONEND_SIGN_CERT}"
 else
     echo "No certificate named (SESSIONEND_SIGN_PKCS12 or SESSIONEND_SIGN_CERT): the release is unsigned"
 fi
