@@ -1,9 +1,12 @@
 #include <windows.h>
 
-#include "app/run.h"
 #include "cmdline/cmdline.h"
 #include "session/session.h"
 
+namespace {
+
+// The whole run after the command line has been cut: returns the process's
+// exit status, 0 when the platform accepted the request and 1 when it refused.
 int RunSessionEnd(const char* commandTail)
 {
     const std::int32_t exitFlags = ParseExitFlags(commandTail);
@@ -14,6 +17,8 @@ int RunSessionEnd(const char* commandTail)
     // that a script can tell.
     return RequestSessionEnd(exitFlags) ? 0 : 1;
 }
+
+}  // namespace
 
 // The arguments are ignored: the tail is cut from the full command line so
 // that it is read raw, exactly as the user wrote it.
