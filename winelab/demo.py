@@ -13,7 +13,15 @@ exe, sleeper, flags = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]), sys.
 
 print("Making a throwaway Wine prefix ...", flush=True)
 with winelab.throwaway_prefix() as prefix:
-    helper, _ = prefix.start_sleeper(sleeper)
+    helper, ready = prefix.start_sleeper(sleeper)
+    if not ready:
+        # Without it running, the end of the session could not be told apart
+        # from a helper that never started.
+        if helper.poll() is None:
+            helper.kill()
+        print(f"The helper process never ran in the prefix (wine's status: {helper.wait()}); "
+              "nothing was run.", file=sys.stderr)
+        sys.exit(1)
     print(f"Running: sessionend.exe {flags}   (prefix {prefix.path}, helper process {helper.pid})\n")
     run = prefix.run([exe, flags], debug="+relay,+loaddll,+process")
     print("Calls the program made, as Wine traced them:")
