@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Configures each preset afresh (object files are kept when still current),
-# builds it and runs its tests: the host suite, then the x64, ARM64 and x86
-# images (checked, emulated and run under Wine); the x86 tree's tests also
-# check the release ZIP that holds all three.
+# Configures each preset afresh, builds it and runs its tests: the host suite,
+# then the x64, ARM64 and x86 images (checked, emulated and run under Wine);
+# the x86 tree's tests also check the release ZIP that holds all three. A
+# fresh configure deletes the object files of the top directory, the
+# program's own, and keeps those of the tests' folders when still current.
 #
 # The x86 image's Wine needs Debian's wine32:i386, the ARM64 image's a Debian
-# arm64 root run through qemu; where either cannot be had, those tests skip
-# and say why. Where it was had, a skip is a failure.
+# arm64 root run through qemu. What the set-up finds on this run decides:
+# where one was had, its tests must run and a skip is a failure; where not,
+# they skip and say why. The last line says which images' Wine suites ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash setup/deps.sh
@@ -14,9 +16,11 @@ bash setup/wine32.sh
 bash setup/arm64-root.sh make
 source setup/lib.sh
 required=${SESSIONEND_REQUIRE_WINE:-}
-installed wine32:i386 && required+=" x86"
+installed wine32:i386 && [ ! -e "$state/unavailable/x86" ] && required+=" x86"
 [ -e "$arm64_base/complete" ] && required+=" arm64"
 export SESSIONEND_REQUIRE_WINE=$required
 for preset in host win64 winarm64 win32; do
     cmake --workflow --preset "$preset" --fresh
 done
+/usr/bin/python3 -m winelab.summary x64=build/win64/ctest-results.xml \
+    arm64=build/winarm64/ctest-results.xml x86=build/win32/ctest-results.xml

@@ -7,12 +7,10 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 
-installed wine32:i386 && exit 0
-recorded x86 && exit 0
-
 # Installed on a kernel without i386 support, wine32 would make Debian's wine
 # start every program through the 32-bit loader and fail, x64 ones too: ask
-# the kernel first, with a static i386 program that exits with status 42.
+# the kernel first, on every run, with a static i386 program that exits with
+# status 42. The same disk may be booted under another kernel.
 probe=$(mktemp)
 log=$(mktemp)
 trap 'rm -f "$probe" "$log"' EXIT
@@ -23,6 +21,12 @@ if [ $? -ne 42 ]; then
     unavailable x86 "this kernel does not run i386 code"
     exit 0
 fi
+if installed wine32:i386; then
+    # What an earlier run found missing no longer holds.
+    rm -f "$state/unavailable/x86" "$state/unavailable/x86.log"
+    exit 0
+fi
+recorded x86 && exit 0
 if [ "$(id -u)" -ne 0 ]; then
     echo "No x86 Wine. Install it with: sudo dpkg --add-architecture i386 && sudo apt-get update &&" \
         "sudo apt-get install -y --no-remove wine32:i386" >&2
@@ -44,5 +48,8 @@ give_up() {
 }
 # --no-remove: where the i386 halves lag behind their amd64 halves, apt would
 # rather remove 64-bit Wine than say no.
-install "$log" wine32:i386 || give_up "apt could not install wine32:i386 without removing a package (its output: $state/unavailable/x86.log)"
+if ! install "$log" wine32:i386; then
+    why=$(grep '^E: ' "$log" | tail -n 1 | cut -c 4-)
+    give_up "apt could not install wine32:i386 (${why:-it gave no reason}); its output: $state/unavailable/x86.log"
+fi
 echo "Installed Debian's 32-bit Wine (wine32:i386)." >&2
