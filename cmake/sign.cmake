@@ -5,6 +5,11 @@
 # RFC 3161 timestamp when SESSIONEND_SIGN_TIMESTAMP_URL names a server.
 # Without one the image stays as built.
 set(image "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${SESSIONEND_IMAGE}")
+if("$ENV{SESSIONEND_SIGN_PKCS12}$ENV{SESSIONEND_SIGN_CERT}" STREQUAL "")
+    return()
+endif()
+# Before any password is written, so that none can be left behind.
+find_program(OSSLSIGNCODE osslsigncode REQUIRED)
 if(NOT "$ENV{SESSIONEND_SIGN_PKCS12}" STREQUAL "")
     # The password goes through a file, so that no process list shows it.
     set(password_file "${image}.password")
@@ -12,15 +17,12 @@ if(NOT "$ENV{SESSIONEND_SIGN_PKCS12}" STREQUAL "")
     file(CHMOD "${password_file}" PERMISSIONS OWNER_READ OWNER_WRITE)
     file(WRITE "${password_file}" "$ENV{SESSIONEND_SIGN_PASSWORD}")
     set(credentials -pkcs12 "$ENV{SESSIONEND_SIGN_PKCS12}" -readpass "${password_file}")
-elseif(NOT "$ENV{SESSIONEND_SIGN_CERT}" STREQUAL "")
-    set(credentials -certs "$ENV{SESSIONEND_SIGN_CERT}" -key "$ENV{SESSIONEND_SIGN_KEY}")
 else()
-    return()
+    set(credentials -certs "$ENV{SESSIONEND_SIGN_CERT}" -key "$ENV{SESSIONEND_SIGN_KEY}")
 endif()
 if(NOT "$ENV{SESSIONEND_SIGN_TIMESTAMP_URL}" STREQUAL "")
     list(APPEND credentials -ts "$ENV{SESSIONEND_SIGN_TIMESTAMP_URL}")
 endif()
-find_program(OSSLSIGNCODE osslsigncode REQUIRED)
 execute_process(COMMAND ${OSSLSIGNCODE} sign -h sha256 ${credentials} -in "${image}" -out "${image}.signed"
                 OUTPUT_QUIET RESULT_VARIABLE failed)
 if(password_file)

@@ -7,10 +7,12 @@ its own header checksum (which removing the signature recomputes, so the
 comparison cannot see it). Then makes the release from the first tree and
 checks that each Windows Installer package is signed and verifies, and that
 its signature, put on a fresh unsigned package of the same signed image,
-gives the signed package byte for byte: signing adds nothing else."""
+gives the signed package byte for byte: signing adds nothing else. An
+install whose signing fails, or finds no osslsigncode, leaves no password."""
 import os
 import pathlib
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -51,6 +53,12 @@ with tempfile.TemporaryDirectory(prefix="sessionend-sign-") as scratch:
         checksum = image.OPTIONAL_HEADER.CheckSum
         checks.append((checksum == image.generate_checksum(),
                        f"{signed}: header checksum {checksum:#x}, the file's is {image.generate_checksum():#x}"))
+    for case, broken in (("not found", {"PATH": "/nonexistent"}), ("failing", {"SESSIONEND_SIGN_PASSWORD": "wrong"})):
+        prefix = keys / case.replace(" ", "-")
+        failed = run(shutil.which("cmake"), "--install", builds[0], "--prefix", prefix,
+                     env={**os.environ, **credentials[0], **broken})
+        left = list(prefix.rglob("*.password"))
+        checks.append((failed.returncode != 0 and not left, f"osslsigncode {case}: status {failed.returncode}, {left}"))
 
     release, config = keys / "release", (builds[0] / "CPackConfig.cmake").read_text()
     run("cpack", "--config", builds[0] / "CPackConfig.cmake", "-B", release, env=dict(os.environ, **credentials[0]),
