@@ -22,6 +22,8 @@ from gi.repository import Libmsi  # noqa: E402
 # whichever one is installed. Every other code derives from it.
 UPGRADE_CODE = uuid.UUID("6b1d8f0e-3c52-4c8e-9e0a-6f5c2d7b1a90")
 UPGRADE = "{" + str(UPGRADE_CODE).upper() + "}"
+# The Manufacturer, which Add/Remove Programs shows as the publisher.
+PUBLISHER = "The sessionend developers"
 # wixl's target, the Program Files folder, the summary's template and page
 # count (the Windows Installer version it needs: x64 needs 2.0, Arm64 5.0).
 ARCHES = {"x86": ("x86", "ProgramFilesFolder", "Intel;1033", 200),
@@ -31,11 +33,13 @@ NIL = "{00000000-0000-0000-0000-000000000000}"
 
 WXS = """<?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="{product}" Name="sessionend" Language="1033" Version="{version}" Manufacturer="sessionend"
+  <Product Id="{product}" Name="sessionend" Language="1033" Version="{version}"
+           Manufacturer="{publisher}"
            UpgradeCode="{upgrade}">
     <Package InstallerVersion="{pages}" Compressed="yes" InstallScope="perMachine"/>
     <MajorUpgrade DowngradeErrorMessage="A newer version of sessionend is already installed."/>
     <Media Id="1" Cabinet="sessionend.cab" EmbedCab="yes"/>
+    <Property Id="ARPNOMODIFY" Value="1"/>
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="{folder}">
         <Directory Id="INSTALLDIR" Name="sessionend">
@@ -53,7 +57,10 @@ WXS = """<?xml version="1.0" encoding="utf-8"?>
 # What wixl cannot say: the system PATH gains the folder on install and loses
 # it on removal ('=' set, '-' remove, '*' the system's, not the installing
 # account's; [~]; appends); the same version of another architecture is
-# replaced too (513: migrate features, maximum version inclusive).
+# replaced too (513: migrate features, maximum version inclusive); the file
+# and the folder have short names, which a machine with SHORTFILENAMES uses;
+# Add/Remove Programs learns the folder once costing has resolved it (51:
+# set a property).
 # A wixl that knows the Environment table (Debian 13's) has made it empty.
 ENVIRONMENT_TABLE = ("CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL "
                      "LOCALIZABLE, `Value` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY "
@@ -66,6 +73,11 @@ FINISH = [
     "DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'",
     "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, `ActionProperty`) "
     "VALUES ('{upgrade}', '{version}', 513, 'WIX_UPGRADE_DETECTED')",
+    "UPDATE `File` SET `FileName` = 'SESSEND.EXE|sessionend.exe' WHERE `File` = 'sessionend.exe'",
+    "UPDATE `Directory` SET `DefaultDir` = 'SESSEND|sessionend' WHERE `Directory` = 'INSTALLDIR'",
+    "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+    "VALUES ('SetInstallLocation', 51, 'ARPINSTALLLOCATION', '[INSTALLDIR]')",
+    "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('SetInstallLocation', 1001)",
 ]
 
 
@@ -110,8 +122,8 @@ def build(out, version, arch, image):
         epoch = int(os.environ["SOURCE_DATE_EPOCH"])
         os.utime(staged, (epoch, epoch))
         (work / "sessionend.wxs").write_text(WXS.format(
-            product=code("product", version, arch), version=version, upgrade=UPGRADE, pages=pages, folder=folder,
-            component=code("component", arch), win64="no" if arch == "x86" else "yes"))
+            product=code("product", version, arch), version=version, upgrade=UPGRADE, publisher=PUBLISHER,
+            pages=pages, folder=folder, component=code("component", arch), win64="no" if arch == "x86" else "yes"))
         subprocess.run(["wixl", "-a", target, "-o", "package.msi", "sessionend.wxs"], cwd=work, check=True,
                        env=dict(os.environ, TZ="UTC"))
         database = summarise(work / "package.msi", template, pages)

@@ -21,6 +21,7 @@ OTHERS = {arch: pathlib.Path(os.environ[f"SESSIONEND_{arch.upper()}_EXE"]) for a
           if f"SESSIONEND_{arch.upper()}_EXE" in os.environ}
 ENVIRONMENT = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
 INSTALLER = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Installer"
+UNINSTALL = r"Microsoft\Windows\CurrentVersion\Uninstall"
 # What msiexec returns: success, a fatal error (a refused downgrade), a
 # package this platform does not support.
 SUCCESS, FATAL, UNSUPPORTED = 0, 1603, 1633
@@ -53,6 +54,13 @@ def registry(prefix, key, value=None):
     if "HKEY_" not in out:
         return None
     return dict(re.findall(r"^    (\S+)    REG_\w+    ?(.*?)\r?$", out, re.MULTILINE))
+
+
+def add_remove_programs(prefix, properties, view=""):
+    """What Add/Remove Programs shows of a product: its publisher, its folder
+    and whether it offers no Change (view: Wow6432Node\\ for a 32-bit one)."""
+    entry = registry(prefix, rf"HKLM\Software\{view}{UNINSTALL}\{properties['ProductCode']}") or {}
+    return entry.get("Publisher"), entry.get("InstallLocation"), entry.get("NoModify")
 
 
 def system_path(prefix):
@@ -90,6 +98,8 @@ class Packages(unittest.TestCase):
         self.assertIsNotNone(registry(self.prefix, rf"{INSTALLER}\UserData\S-1-5-18\Products\{list(now.products)[0]}"),
                              "not registered per machine")
         self.assertEqual((self.files / "sessionend.exe").read_bytes(), EXE.read_bytes())
+        self.assertEqual(add_remove_programs(self.prefix, self.properties),
+                         (self.properties["Manufacturer"], self.folder, "0x1"))
         self.assertEqual(now.path, self.before + [self.folder])
         # A fresh session takes its environment from the registry.
         self.prefix.stop()
@@ -106,7 +116,7 @@ class Packages(unittest.TestCase):
         upgraded = self.installed()
         code = properties["ProductCode"]
         self.assertEqual(list(upgraded.products), [packed(code)])
-        self.assertEqual(registry(self.prefix, rf"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\{code}",
+        self.assertEqual(registry(self.prefix, rf"HKLM\Software\{UNINSTALL}\{code}",
                                   "DisplayVersion"), {"DisplayVersion": "1.0.1"})
         self.assertEqual((upgraded.path, sorted(p.name for p in self.files.iterdir())),
                          (self.before + [self.folder], ["sessionend.exe"]))
@@ -123,10 +133,12 @@ class AcrossArchitectures(unittest.TestCase):
 
     def test_x64_replaces_x86_on_64_bit_wine(self):
         prefix, before = self.prefix()
-        (x86, _), (x64, properties) = package("x86", EXE), package("x64", OTHERS["x64"])
+        (x86, x86_properties), (x64, properties) = package("x86", EXE), package("x64", OTHERS["x64"])
         self.assertEqual(msiexec(prefix, "/i", x86), SUCCESS)
         self.assertEqual(Installed(prefix, properties["UpgradeCode"]).folders,
                          {"Program Files": [], "Program Files (x86)": ["sessionend.exe"]})
+        self.assertEqual(add_remove_programs(prefix, x86_properties, "Wow6432Node\\")[1],
+                         r"C:\Program Files (x86)\sessionend" + "\\")
         self.assertEqual(msiexec(prefix, "/i", x64), SUCCESS)
         now = Installed(prefix, properties["UpgradeCode"])
         self.assertEqual((list(now.products), now.path, now.folders),
