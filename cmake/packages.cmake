@@ -4,7 +4,10 @@
 # entries and gives each the commit's time, so that the same commit gives the
 # same archive byte for byte. Each image in it, as shipped (signed where the
 # environment names a certificate), then goes into a package of its own,
-# signed the same way, and SHA256SUMS lists the ZIP and the packages.
+# signed the same way, and SHA256SUMS lists the ZIP and the packages. Where
+# the environment names the https folder that the release will be published
+# under (SESSIONEND_RELEASE_URL), winget's and Scoop's manifests for it go
+# beside them.
 find_program(STRIP_NONDETERMINISM strip-nondeterminism REQUIRED)
 list(GET CPACK_PACKAGE_FILES 0 archive)
 execute_process(COMMAND ${STRIP_NONDETERMINISM} --type zip --timestamp ${CPACK_SESSIONEND_SOURCE_DATE_EPOCH} ${archive}
@@ -33,3 +36,10 @@ foreach(arch x86 x64 arm64)
 endforeach()
 file(REMOVE_RECURSE ${unpacked})
 file(WRITE ${CMAKE_INSTALL_PREFIX}/SHA256SUMS "${sums}")
+if(NOT "$ENV{SESSIONEND_RELEASE_URL}" STREQUAL "")
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${CPACK_SESSIONEND_SOURCE_DATE_EPOCH}
+                            ${CPACK_SESSIONEND_PYTHON} ${CPACK_SESSIONEND_SOURCE_DIR}/cmake/manifests.py
+                            ${CMAKE_INSTALL_PREFIX} ${archive} ${CPACK_PACKAGE_VERSION}
+                            "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}"
+                    COMMAND_ERROR_IS_FATAL ANY)
+endif()

@@ -3,9 +3,16 @@
 # a Windows Installer package of each image and a SHA256SUMS of those four,
 # then checks the checksums inside the ZIP and beside it. The images and the
 # packages are signed when the environment names a certificate (see the
-# README's "Signing a release"); otherwise the release is unsigned.
+# README's "Signing a release"); otherwise the release is unsigned. Where
+# SESSIONEND_RELEASE_URL names the https folder that the files will be
+# published under, winget's and Scoop's manifests for them go beside them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+url=${SESSIONEND_RELEASE_URL:-}
+if [ -n "$url" ] && [[ $url != https://* ]]; then
+    echo "SESSIONEND_RELEASE_URL must be an https address, not $url; nothing was built." >&2
+    exit 1
+fi
 bash setup/deps.sh
 for preset in win64 winarm64 win32; do
     bash scripts/build.sh "$preset"
@@ -15,6 +22,11 @@ if [ -n "${SESSIONEND_SIGN_PKCS12:-}${SESSIONEND_SIGN_CERT:-}" ]; then
 else
     echo "No certificate named (SESSIONEND_SIGN_PKCS12 or SESSIONEND_SIGN_CERT): the release is unsigned"
 fi
+if [ -n "$url" ]; then
+    echo "winget's and Scoop's manifests for $url"
+else
+    echo "No release URL named (SESSIONEND_RELEASE_URL): the release has no winget or Scoop manifest"
+fi
 rm -rf build/release
 cpack --preset release >/dev/null
 archive=$(ls build/release/sessionend-*.zip)
@@ -23,4 +35,5 @@ trap 'rm -rf "$unpacked"' EXIT
 /usr/bin/python3 -m zipfile -e "$archive" "$unpacked"
 (cd "$unpacked" && sha256sum -c SHA256SUMS)
 (cd build/release && sha256sum -c SHA256SUMS)
-echo "Release: $(ls build/release/sessionend-* build/release/SHA256SUMS)"
+echo "Release, in build/release:"
+(cd build/release && find . -type f -printf '  %P\n' | sort)

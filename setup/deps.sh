@@ -15,6 +15,7 @@ packages=(
     osslsigncode openssl strip-nondeterminism               # signing (and a test certificate), a reproducible ZIP
     python3-unicorn python3-pefile python3-capstone         # a CPU to run on, and the image read
     wixl msitools gir1.2-libmsi-1.0 python3-gi              # Windows Installer packages
+    python3-yaml python3-jsonschema                         # winget's and Scoop's manifests, and their schemas
     hyperfine                                               # benchmark
 )
 

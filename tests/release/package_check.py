@@ -3,17 +3,26 @@
 in a scratch directory and checks what the ZIP holds, that the checksums in
 it and beside it verify, and what only the Windows Installer packages' own
 tables say: one upgrade code, a product and a package code of each package's
-own, and the template that each architecture needs. A certificate named in
-the environment is ignored: the images must be the built ones."""
+own, the template that each architecture needs, short names for the file and
+its folder, a publisher, and no Change in Add/Remove Programs. With a release
+URL of its own, then checks winget's and Scoop's manifests against those
+files, and against their published schemas where SESSIONEND_MANIFEST_SCHEMAS
+is a folder. A certificate named in the environment is ignored: the images
+must be the built ones."""
 import hashlib
+import json
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import tempfile
 import zipfile
 
 import gi
+import jsonschema
+import pefile
+import yaml
 
 gi.require_version("Libmsi", "1.0")
 from gi.repository import Libmsi  # noqa: E402
@@ -21,6 +30,19 @@ from gi.repository import Libmsi  # noqa: E402
 # The summary's template and page count (the Windows Installer version)
 # that each architecture's package needs.
 TEMPLATES = {"x86": ("Intel;1033", 200), "x64": ("x64;1033", 200), "arm64": ("Arm64;1033", 500)}
+# A FileName or DefaultDir with an 8.3 name before the long one.
+SHORT_AND_LONG = re.compile(r"[A-Z0-9_-]{1,8}(\.[A-Z0-9_-]{1,3})?\|[^|]+")
+URL = "https://downloads.example.org/sessionend/1.0/"
+MACHINES = {0x14C: "x86", 0x8664: "x64", 0xAA64: "arm64"}
+SCOOP_ARCHES = {"32bit": "x86", "64bit": "x64", "arm64": "arm64"}
+SCHEMAS = pathlib.Path(os.environ.get("SESSIONEND_MANIFEST_SCHEMAS", "/nonexistent"))
+
+
+class Loader(yaml.SafeLoader):
+    """Dates stay strings, as the schemas have them."""
+
+
+Loader.add_constructor("tag:yaml.org,2002:timestamp", Loader.construct_yaml_str)
 
 config = pathlib.Path(sys.argv[1])
 built = {f"{arch}/sessionend.exe": pathlib.Path(path) for arch, path in (a.split("=", 1) for a in sys.argv[2:])}
@@ -28,23 +50,30 @@ EXPECTED = set(built) | {"README.md", "LICENSE", "SHA256SUMS"}
 
 with tempfile.TemporaryDirectory(prefix="sessionend-package-") as scratch:
     env = {k: v for k, v in os.environ.items() if not k.startswith("SESSIONEND_SIGN_")}
+    env.update(SESSIONEND_RELEASE_URL=URL, SESSIONEND_HOMEPAGE="")
     subprocess.run(["cpack", "--config", config, "-B", scratch], env=env, check=True, stdout=subprocess.DEVNULL)
     (archive,) = pathlib.Path(scratch).glob("*.zip")
     with zipfile.ZipFile(archive) as package:
         names = {n for n in package.namelist() if not n.endswith("/")}
         contents = {n: package.read(n) for n in names}
     beside = {f.name: f.read_bytes() for f in pathlib.Path(scratch).iterdir() if f.is_file()}
-    packages = {}
+    winget = {f.relative_to(scratch): f.read_text() for f in pathlib.Path(scratch).glob("manifests/**/*.yaml")}
+    packages, names_installed = {}, {}
     for arch in TEMPLATES:
         database = Libmsi.Database.new(str(archive).replace(".zip", f"-{arch}.msi"), Libmsi.DbFlags.READONLY, None)
         summary = Libmsi.SummaryInfo.new(database, 0)
-        query = Libmsi.Query.new(database, "SELECT `Property`, `Value` FROM `Property`")
-        query.execute(None)
-        properties = {}
-        while (record := query.fetch()) is not None:
-            properties[record.get_string(1)] = record.get_string(2)
+
+        def rows(sql, columns=2):
+            query = Libmsi.Query.new(database, sql)
+            query.execute(None)
+            while (record := query.fetch()) is not None:
+                yield tuple(record.get_string(i) for i in range(1, columns + 1))
+
+        properties = dict(rows("SELECT `Property`, `Value` FROM `Property`"))
         packages[arch] = (summary.get_string(Libmsi.Property.TEMPLATE), summary.get_int(Libmsi.Property.VERSION),
                           summary.get_string(Libmsi.Property.UUID), properties)
+        names_installed[arch] = [*rows("SELECT `FileName` FROM `File`", 1),
+                                 *rows("SELECT `DefaultDir` FROM `Directory` WHERE `Directory` = 'INSTALLDIR'", 1)]
 
 
 def sums(text):
@@ -60,7 +89,7 @@ for name, image in built.items():
     checks.append((contents.get(name) == image.read_bytes(), f"{name} is not the built {image}"))
     checks.append((hashlib.sha256(contents.get(name, b"")).hexdigest() == listed.get(name),
                    f"{name} does not match its checksum"))
-checks.append((set(listed_beside) | {"SHA256SUMS"} == set(beside) and len(beside) == 5,
+checks.append((set(listed_beside) | {"SHA256SUMS", "sessionend.json"} == set(beside) and len(beside) == 6,
                f"beside the ZIP: {sorted(beside)}, SHA256SUMS lists {sorted(listed_beside)}"))
 checks += [(hashlib.sha256(beside.get(name, b"")).hexdigest() == digest, f"{name} does not match its checksum")
            for name, digest in listed_beside.items()]
@@ -69,6 +98,86 @@ checks.append((len({c[0] for c in codes}) == 1 and len({c[1] for c in codes}) ==
                f"upgrade, product and package codes: {codes}"))
 checks += [(packages[arch][:2] == wanted, f"{arch}: template and page count {packages[arch][:2]}, want {wanted}")
            for arch, wanted in TEMPLATES.items()]
+for arch, (_, _, _, properties) in packages.items():
+    named = names_installed[arch]
+    checks.append((len(named) == 2 and all(SHORT_AND_LONG.fullmatch(n) for (n,) in named),
+                   f"{arch}: file and folder names {named} lack a short name"))
+    checks.append((properties.get("ARPNOMODIFY") == "1", f"{arch}: Add/Remove Programs offers Change"))
+
+
+def published(url, digest):
+    """Whether url is the release's address of a file beside the ZIP, and
+    digest that file's SHA-256."""
+    name = url.rsplit("/", 1)[-1]
+    return url == URL + name and digest.lower() == hashlib.sha256(beside.get(name, b"")).hexdigest()
+
+
+def machine(path):
+    """The architecture of the image at this Windows path in the ZIP."""
+    image = contents.get(path.replace("\\", "/"))
+    return image and MACHINES.get(pefile.PE(data=image, fast_load=True).FILE_HEADER.Machine)
+
+
+msis = {archive.name.replace(".zip", f"-{arch}.msi"): p for arch, p in packages.items()}
+version = packages["x64"][3]["ProductVersion"]
+# Each winget file by the type that its name gives, with its first line.
+docs = {}
+for path, text in winget.items():
+    kind = "installer" if path.name.endswith(".installer.yaml") else "defaultLocale" if ".locale." in path.name \
+        else "version"
+    docs[kind] = (path, text.split("\n", 1)[0], yaml.load(text, Loader))
+checks.append((sorted(docs) == ["defaultLocale", "installer", "version"], f"winget files: {sorted(winget)}"))
+identities = {(d["PackageIdentifier"], d["PackageVersion"], d["ManifestVersion"]) for _, _, d in docs.values()}
+checks.append((len(identities) == 1 and next(iter(identities))[1] == version, f"identities: {identities}"))
+for kind, (path, line, doc) in docs.items():
+    identifier, name = doc["PackageIdentifier"], doc["PackageIdentifier"] + {
+        "version": "", "installer": ".installer", "defaultLocale": f".locale.{doc.get('PackageLocale')}"}[kind]
+    checks.append((path == pathlib.Path("manifests", identifier[0].lower(), *identifier.split("."), version,
+                                        name + ".yaml") and doc["ManifestType"] == kind,
+                   f"{path} is not where winget's repository keeps a {doc['ManifestType']} manifest"))
+    schema = f"https://aka.ms/winget-manifest.{kind}.{doc['ManifestVersion']}.schema.json"
+    checks.append((line == f"# yaml-language-server: $schema={schema}", f"{path} begins {line!r}, not with {schema}"))
+locale = docs["defaultLocale"][2]
+checks.append((docs["version"][2].get("DefaultLocale") == locale.get("PackageLocale"),
+               "DefaultLocale is not PackageLocale"))
+checks += [(p[3]["Manufacturer"] == locale.get("Publisher"), f"{name}: Manufacturer is not the publisher")
+           for name, p in msis.items()]
+
+installers = docs["installer"][2].get("Installers", [])
+kinds = [(i.get("InstallerType"), i.get("Architecture"), i.get("Scope")) for i in installers]
+checks.append((len(set(kinds)) == len(kinds) and {k[:2] for k in kinds} == {(t, a) for t in ("msi", "zip")
+                                                                             for a in TEMPLATES},
+               f"installers (type, architecture, scope): {kinds}"))
+for entry in installers:
+    url, arch = entry.get("InstallerUrl", ""), entry.get("Architecture")
+    checks.append((published(url, entry.get("InstallerSha256", "")), f"{url}: not {URL}NAME, or not its SHA-256"))
+    if entry.get("InstallerType") == "msi":
+        template, _, _, properties = msis.get(url.rsplit("/", 1)[-1], ("?", 0, "", {}))
+        wanted = (next((a for a, (t, _) in TEMPLATES.items() if t == template), None),
+                  properties.get("ProductCode"), [{"UpgradeCode": properties.get("UpgradeCode")}])
+        found = (arch, entry.get("ProductCode"), entry.get("AppsAndFeaturesEntries"))
+        checks.append((found == wanted, f"{url}: architecture, ProductCode, UpgradeCode {found}, want {wanted}"))
+    else:
+        files = entry.get("NestedInstallerFiles") or [{}]
+        path, alias = files[0].get("RelativeFilePath", ""), files[0].get("PortableCommandAlias")
+        checks.append((entry.get("NestedInstallerType") == "portable" and "Scope" not in entry and len(files) == 1
+                       and machine(path) == arch and alias == pathlib.PureWindowsPath(path).stem,
+                       f"{arch} ZIP entry: {entry}"))
+
+scoop = json.loads(beside.get("sessionend.json", b"{}"))
+checks.append((published(scoop.get("url", ""), scoop.get("hash", "")) and scoop.get("version") == version,
+               f"Scoop: {scoop.get('url')}, version {scoop.get('version')}"))
+bins = {name: machine(arch.get("bin", "")) for name, arch in scoop.get("architecture", {}).items()}
+checks.append((bins == SCOOP_ARCHES, f"Scoop's bin of each architecture: {bins}"))
+if SCHEMAS.is_dir():
+    schemas = [(f"winget.{kind}.{doc['ManifestVersion']}.json", doc) for kind, (_, _, doc) in docs.items()]
+    for name, doc in [*schemas, ("scoop.schema.json", scoop)]:
+        errors = [error.message for error in jsonschema.Draft7Validator(json.loads((SCHEMAS / name).read_text()))
+                  .iter_errors(doc)]
+        checks.append((not errors, f"{name}: {errors}"))
+else:
+    print(f"SKIP: the manifests' schemas: no folder {SCHEMAS}")
+
 failures = [message for ok, message in checks if not ok]
 for failure in failures:
     print("FAIL:", failure)

@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """reproducible.py SOURCE: builds the unsigned release (the ZIP, the three
-Windows Installer packages and their SHA256SUMS) from copies of the source at
-two different paths, one after the other, and requires the two to be
-identical byte for byte, and each image identical to the one that the
-preset's own build (with its tests) made in SOURCE/build.
+Windows Installer packages, their SHA256SUMS and, for a release URL, winget's
+and Scoop's manifests) from copies of the source at two different paths, one
+after the other, and requires the two to be identical byte for byte, and each
+image identical to the one that the preset's own build (with its tests) made
+in SOURCE/build.
 """
 import os
 import pathlib
@@ -33,11 +34,13 @@ def copy_source(source, copy):
 
 def build_release(copy):
     env = {k: v for k, v in os.environ.items() if not k.startswith("SESSIONEND_SIGN_")}
+    env["SESSIONEND_RELEASE_URL"] = "https://downloads.example.org/sessionend/1.0"
     for preset in PRESETS:
         subprocess.run(["cmake", "--preset", preset, "-DBUILD_TESTING=OFF"], cwd=copy, env=env, **QUIET)
         subprocess.run(["cmake", "--build", "--preset", preset], cwd=copy, env=env, **QUIET)
     subprocess.run(["cpack", "--preset", "release"], cwd=copy, env=env, **QUIET)
-    return {f.name: f.read_bytes() for f in (copy / "build" / "release").iterdir() if f.is_file()}
+    release = copy / "build" / "release"
+    return {str(f.relative_to(release)): f.read_bytes() for f in release.rglob("*") if f.is_file()}
 
 
 PRESETS = ("win64", "winarm64", "win32")
