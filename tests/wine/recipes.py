@@ -3,6 +3,8 @@
 and run by Wine's cmd.exe, each in its own copy of the template prefix, once
 with the request accepted and once refused. The program is copied to the
 path that the recipe names, so that the recipe's own quoting is what runs.
+The msiexec recipes run on the package, under the name they give it, and
+must show Windows Installer's status: 0, and a refused downgrade's.
 
 Each recipe runs inside an outer batch that prints a line of its own after
 it: that line must appear, so that a recipe cut short passes nothing, and the
@@ -16,6 +18,7 @@ import sys
 import unittest
 
 import winelab
+from install import FATAL, SUCCESS, msiexec, package
 
 EXE = pathlib.Path(os.environ["SESSIONEND_EXE"])
 TEMPLATE = pathlib.Path(os.environ["SESSIONEND_WINE_TEMPLATE"])
@@ -25,29 +28,49 @@ DONE = "outer batch done"
 REFUSE = "mscoree,mshtml=;wineboot.exe=d"
 
 
-def recipes():
-    """The cmd blocks that run the program, without the scheduler's."""
+def recipes(word):
+    """The cmd blocks that name word, without the scheduler's."""
     blocks = re.findall(r"```bat\n(.*?)```", README.read_text(), re.DOTALL)
-    return [block for block in blocks if "sessionend.exe" in block and "schtasks" not in block]
+    return [block for block in blocks if word in block and "schtasks" not in block]
+
+
+def run_in(prefix, recipe, **env):
+    work = prefix.path / "drive_c" / "recipe"
+    work.mkdir(exist_ok=True)
+    (work / "recipe.cmd").write_bytes(recipe.replace("\n", "\r\n").encode())
+    (work / "outer.cmd").write_bytes(f"@echo off\r\ncd /d C:\\recipe\r\ncall recipe.cmd\r\necho {DONE}\r\n".encode())
+    return prefix.run(["cmd", "/c", "C:\\recipe\\outer.cmd"], output=True, **env).stdout
 
 
 class Recipes(unittest.TestCase):
     def run_recipe(self, recipe, refused):
         with winelab.throwaway_prefix(TEMPLATE) as prefix:
-            work = prefix.path / "drive_c" / "recipe"
-            work.mkdir()
             named = re.search(r'"C:\\([^"]*sessionend\.exe)"', recipe)
-            target = prefix.path / "drive_c" / pathlib.PureWindowsPath(named.group(1)) if named else work / EXE.name
+            where = pathlib.PureWindowsPath(named.group(1) if named else r"recipe\sessionend.exe")
+            target = prefix.path / "drive_c" / where
             target.parent.mkdir(parents=True, exist_ok=True)
             shutil.copy(EXE, target)
-            (work / "recipe.cmd").write_bytes(recipe.replace("\n", "\r\n").encode())
-            (work / "outer.cmd").write_bytes(f"@echo off\r\ncd /d C:\\recipe\r\ncall recipe.cmd\r\necho {DONE}\r\n"
-                                             .encode())
-            env = {"WINEDLLOVERRIDES": REFUSE} if refused else {}
-            return prefix.run(["cmd", "/c", "C:\\recipe\\outer.cmd"], output=True, **env).stdout
+            return run_in(prefix, recipe, **({"WINEDLLOVERRIDES": REFUSE} if refused else {}))
+
+    def test_msiexec_recipes_show_the_status(self):
+        install, remove = recipes("msiexec")
+        older, newer = package("x64", EXE)[0], package("x64", EXE, "1.0.1")[0]
+        with winelab.throwaway_prefix(TEMPLATE) as prefix:
+            (prefix.path / "drive_c" / "recipe").mkdir()
+            named = re.search(r"sessionend-\S+\.msi", install).group()
+            shutil.copy(older, prefix.path / "drive_c" / "recipe" / named)
+
+            def status(recipe):
+                out = run_in(prefix, recipe)
+                self.assertIn(DONE, out)
+                return int(re.search(r"status: (\d+)", out).group(1))
+
+            self.assertEqual((status(install), status(remove)), (SUCCESS, SUCCESS))
+            self.assertEqual(msiexec(prefix, "/i", newer), SUCCESS)
+            self.assertEqual(status(install), FATAL)
 
     def test_each_recipe_reports_exactly_a_refusal(self):
-        found = recipes()
+        found = recipes("sessionend.exe")
         self.assertEqual(len(found), 2, "the README's status and log-off recipes")
         for recipe in found:
             message = re.search(r"if errorlevel \d+ echo (.*)", recipe).group(1).strip()
