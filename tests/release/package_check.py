@@ -32,7 +32,7 @@ from gi.repository import Libmsi  # noqa: E402
 TEMPLATES = {"x86": ("Intel;1033", 200), "x64": ("x64;1033", 200), "arm64": ("Arm64;1033", 500)}
 # A FileName or DefaultDir with an 8.3 name before the long one.
 SHORT_AND_LONG = re.compile(r"[A-Z0-9_-]{1,8}(\.[A-Z0-9_-]{1,3})?\|[^|]+")
-URL = "https://downloads.example.org/sessionend/1.0/"
+URL, MANIFEST_VERSION = "https://downloads.example.org/sessionend/1.0/", "1.12.0"
 MACHINES = {0x14C: "x86", 0x8664: "x64", 0xAA64: "arm64"}
 SCOOP_ARCHES = {"32bit": "x86", "64bit": "x64", "arm64": "arm64"}
 SCHEMAS = pathlib.Path(os.environ.get("SESSIONEND_MANIFEST_SCHEMAS", "/nonexistent"))
@@ -118,32 +118,27 @@ def machine(path):
     return image and MACHINES.get(pefile.PE(data=image, fast_load=True).FILE_HEADER.Machine)
 
 
-msis = {archive.name.replace(".zip", f"-{arch}.msi"): p for arch, p in packages.items()}
-version = packages["x64"][3]["ProductVersion"]
-# Each winget file by the type that its name gives, with its first line.
-docs = {}
+# winget's three files, by type, each where winget's repository keeps it and
+# beginning with the schema line of its type.
+version, docs = packages["x64"][3]["ProductVersion"], {}
 for path, text in winget.items():
-    kind = "installer" if path.name.endswith(".installer.yaml") else "defaultLocale" if ".locale." in path.name \
-        else "version"
-    docs[kind] = (path, text.split("\n", 1)[0], yaml.load(text, Loader))
-checks.append((sorted(docs) == ["defaultLocale", "installer", "version"], f"winget files: {sorted(winget)}"))
-identities = {(d["PackageIdentifier"], d["PackageVersion"], d["ManifestVersion"]) for _, _, d in docs.values()}
-checks.append((len(identities) == 1 and next(iter(identities))[1] == version, f"identities: {identities}"))
-for kind, (path, line, doc) in docs.items():
-    identifier, name = doc["PackageIdentifier"], doc["PackageIdentifier"] + {
-        "version": "", "installer": ".installer", "defaultLocale": f".locale.{doc.get('PackageLocale')}"}[kind]
+    doc = yaml.load(text, Loader)
+    docs[doc["ManifestType"]] = doc
+    identifier, kind = doc["PackageIdentifier"], doc["ManifestType"]
+    name = identifier + {"version": "", "installer": ".installer"}.get(kind, f".locale.{doc.get('PackageLocale')}")
     checks.append((path == pathlib.Path("manifests", identifier[0].lower(), *identifier.split("."), version,
-                                        name + ".yaml") and doc["ManifestType"] == kind,
-                   f"{path} is not where winget's repository keeps a {doc['ManifestType']} manifest"))
-    schema = f"https://aka.ms/winget-manifest.{kind}.{doc['ManifestVersion']}.schema.json"
-    checks.append((line == f"# yaml-language-server: $schema={schema}", f"{path} begins {line!r}, not with {schema}"))
-locale = docs["defaultLocale"][2]
-checks.append((docs["version"][2].get("DefaultLocale") == locale.get("PackageLocale"),
-               "DefaultLocale is not PackageLocale"))
-checks += [(p[3]["Manufacturer"] == locale.get("Publisher"), f"{name}: Manufacturer is not the publisher")
+                                        name + ".yaml"), f"{path} is not where winget keeps a {kind} manifest"))
+    schema = f"https://aka.ms/winget-manifest.{kind}.{MANIFEST_VERSION}.schema.json"
+    checks.append((text.startswith(f"# yaml-language-server: $schema={schema}\n"), f"{path}: no $schema={schema}"))
+identities = {(d["PackageIdentifier"], d["PackageVersion"], d["ManifestVersion"]) for d in docs.values()}
+checks += [(sorted(docs) == ["defaultLocale", "installer", "version"], f"winget files: {sorted(winget)}"),
+           (len(identities) == 1 and next(iter(identities))[1:] == (version, MANIFEST_VERSION), f"{identities}"),
+           (docs["version"].get("DefaultLocale") == docs["defaultLocale"].get("PackageLocale"), "DefaultLocale")]
+msis = {archive.name.replace(".zip", f"-{arch}.msi"): p for arch, p in packages.items()}
+checks += [(p[3]["Manufacturer"] == docs["defaultLocale"].get("Publisher"), f"{name}: Manufacturer is not Publisher")
            for name, p in msis.items()]
 
-installers = docs["installer"][2].get("Installers", [])
+installers = docs["installer"].get("Installers", [])
 kinds = [(i.get("InstallerType"), i.get("Architecture"), i.get("Scope")) for i in installers]
 checks.append((len(set(kinds)) == len(kinds) and {k[:2] for k in kinds} == {(t, a) for t in ("msi", "zip")
                                                                              for a in TEMPLATES},
@@ -165,16 +160,15 @@ for entry in installers:
                        f"{arch} ZIP entry: {entry}"))
 
 scoop = json.loads(beside.get("sessionend.json", b"{}"))
-checks.append((published(scoop.get("url", ""), scoop.get("hash", "")) and scoop.get("version") == version,
-               f"Scoop: {scoop.get('url')}, version {scoop.get('version')}"))
 bins = {name: machine(arch.get("bin", "")) for name, arch in scoop.get("architecture", {}).items()}
-checks.append((bins == SCOOP_ARCHES, f"Scoop's bin of each architecture: {bins}"))
+checks += [(published(scoop.get("url", ""), scoop.get("hash", "")) and scoop.get("version") == version,
+            f"Scoop: {scoop.get('url')}, version {scoop.get('version')}"),
+           (bins == SCOOP_ARCHES, f"Scoop's bin of each architecture: {bins}")]
 if SCHEMAS.is_dir():
-    schemas = [(f"winget.{kind}.{doc['ManifestVersion']}.json", doc) for kind, (_, _, doc) in docs.items()]
-    for name, doc in [*schemas, ("scoop.schema.json", scoop)]:
-        errors = [error.message for error in jsonschema.Draft7Validator(json.loads((SCHEMAS / name).read_text()))
-                  .iter_errors(doc)]
-        checks.append((not errors, f"{name}: {errors}"))
+    named = [(f"winget.{kind}.{MANIFEST_VERSION}.json", doc) for kind, doc in docs.items()]
+    for name, doc in [*named, ("scoop.schema.json", scoop)]:
+        schema = jsonschema.Draft7Validator(json.loads((SCHEMAS / name).read_text()))
+        checks.append((schema.is_valid(doc), f"{name}: {[error.message for error in schema.iter_errors(doc)]}"))
 else:
     print(f"SKIP: the manifests' schemas: no folder {SCHEMAS}")
 
