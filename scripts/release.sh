@@ -36,4 +36,4 @@ trap 'rm -rf "$unpacked"' EXIT
 (cd "$unpacked" && sha256sum -c SHA256SUMS)
 (cd build/release && sha256sum -c SHA256SUMS)
 echo "Release, in build/release:"
-(cd build/release && find . -type f -printf '  %P\n' | sort)
+(cd build/release && find . -name _CPack_Packages -prune -o -type f -printf '  %P\n' | sort)
