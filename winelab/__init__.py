@@ -117,6 +117,7 @@ def stop_prefix(path):
     server's socket folder in the suite's list."""
     folder = server_folder(path)
     if folder is not None and SERVER_FOLDER_LIST is not None:
+        SERVER_FOLDER_LIST.parent.mkdir(parents=True, exist_ok=True)
         with open(SERVER_FOLDER_LIST, "a", encoding="utf-8") as listed:
             listed.write(folder.name + "\n")
     for flag in ("-k", "-w"):  # kill, then wait until the server has gone

@@ -16,8 +16,11 @@ import winelab
 action, template, arch = sys.argv[1], pathlib.Path(sys.argv[2]), sys.argv[3]
 scratch = pathlib.Path(winelab.SCRATCH)
 if action == "create":
+    # A suite killed half-way leaves its prefixes, with their servers and
+    # socket folders: those go first, then its scratch folder.
+    for prefix in [template, *scratch.glob("sessionend-wine-*")]:
+        winelab.remove_prefix(prefix)
     shutil.rmtree(scratch, ignore_errors=True)
-    winelab.remove_prefix(template)
     winelab.require_wine(arch)
     scratch.mkdir(parents=True)
     template.mkdir(parents=True)
