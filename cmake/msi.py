@@ -33,8 +33,7 @@ NIL = "{00000000-0000-0000-0000-000000000000}"
 
 WXS = """<?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="{product}" Name="sessionend" Language="1033" Version="{version}"
-           Manufacturer="{publisher}"
+  <Product Id="{product}" Name="sessionend" Language="1033" Version="{version}" Manufacturer="{publisher}"
            UpgradeCode="{upgrade}">
     <Package InstallerVersion="{pages}" Compressed="yes" InstallScope="perMachine"/>
     <MajorUpgrade DowngradeErrorMessage="A newer version of sessionend is already installed."/>
