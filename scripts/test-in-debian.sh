@@ -5,9 +5,12 @@
 #
 #   scripts/test-in-debian.sh 13        (12 and 13 are known)
 #
-# Needs root (debootstrap, chroot, bind mounts). The root is made from the
-# mirror that apt uses on this machine, and removed afterwards, but only once
-# nothing is mounted under it any more.
+# Needs root (debootstrap, bubblewrap). The root is made from the mirror that
+# apt uses on this machine and entered with bubblewrap: what it mounts lives in
+# its own mount namespace and ends with its processes, so nothing is ever
+# mounted on the host, and the root is simply deleted afterwards. Without
+# CAP_SYS_ADMIN in there, no package's set-up (binfmt-support's, say) can mount
+# binfmt_misc and register a handler with the host's kernel.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source setup/lib.sh
@@ -18,13 +21,13 @@ case "${1:-}" in
     *) echo "usage: scripts/test-in-debian.sh 12|13" >&2; exit 2 ;;
 esac
 if [ "$(id -u)" -ne 0 ]; then
-    echo "Needs root: debootstrap, chroot and bind mounts." >&2
+    echo "Needs root: debootstrap and bubblewrap." >&2
     exit 1
 fi
 root=$(mktemp -d /var/tmp/sessionend-debian-$1.XXXXXX)
 log=$root.log
-trap 'rm -f "$log"; remove_root "$root"' EXIT
-install "$log" debootstrap || { cat "$log" >&2; exit 1; }
+trap 'rm -rf "$log" "$root"' EXIT
+install "$log" debootstrap bubblewrap || { cat "$log" >&2; exit 1; }
 mirror=$(debian_mirror)
 if [ -z "$mirror" ]; then
     echo "No Debian mirror found in apt's sources." >&2
@@ -32,11 +35,16 @@ if [ -z "$mirror" ]; then
 fi
 
 echo "Making a Debian $1 ($suite) root from $mirror in $root ..."
-if ! debootstrap --variant=minbase --include=git "$suite" "$root" "$mirror" >"$log" 2>&1; then
+enter() {
+    bwrap --dev-bind "$root" / --dev-bind /dev /dev --proc /proc --bind /sys /sys --cap-drop CAP_SYS_ADMIN \
+        --die-with-parent /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"
+}
+# The first stage leaves /proc a link to the host's, where bubblewrap mounts one.
+if ! { debootstrap --foreign --variant=minbase --include=git "$suite" "$root" "$mirror" &&
+    rm -f "$root/proc" && mkdir "$root/proc" && enter /debootstrap/debootstrap --second-stage; } >"$log" 2>&1; then
     tail -n 30 "$log" >&2
     exit 1
 fi
-mount_host "$root"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 # The ARM64 root is made and used by the host's own run, not once more in here.
 (state=$root$state && unavailable arm64 "ARM64 Wine runs in the host's run only" 2>/dev/null)
@@ -44,5 +52,4 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 git clone -q . "$root/src"
 echo "Running the README's test command on Debian $1 ..."
 # Its own set-up decides there, as on the host, which Wine suites must run.
-chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-    bash -c 'cd /src && bash scripts/test.sh'
+enter bash -c 'cd /src && bash scripts/test.sh'
