@@ -7,10 +7,11 @@
 #
 # Needs root (debootstrap, bubblewrap). The root is made from the mirror that
 # apt uses on this machine and entered with bubblewrap: what it mounts lives in
-# its own mount namespace and ends with its processes, so nothing is ever
-# mounted on the host, and the root is simply deleted afterwards. Without
-# CAP_SYS_ADMIN in there, no package's set-up (binfmt-support's, say) can mount
-# binfmt_misc and register a handler with the host's kernel.
+# its own mount namespace, and its processes in their own PID namespace, so
+# both end with it; nothing is ever mounted on the host, and the root is simply
+# deleted afterwards. Its /proc is its own, without the host's binfmt_misc, and
+# without CAP_SYS_ADMIN no package's set-up (binfmt-support's, say) can mount
+# one there and register a handler with the host's kernel.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source setup/lib.sh
@@ -36,8 +37,8 @@ fi
 
 echo "Making a Debian $1 ($suite) root from $mirror in $root ..."
 enter() {
-    bwrap --dev-bind "$root" / --dev-bind /dev /dev --proc /proc --bind /sys /sys --cap-drop CAP_SYS_ADMIN \
-        --die-with-parent /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"
+    bwrap --dev-bind "$root" / --dev-bind /dev /dev --unshare-pid --proc /proc --bind /sys /sys \
+        --cap-drop CAP_SYS_ADMIN --die-with-parent /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"
 }
 # The first stage leaves /proc a link to the host's, where bubblewrap mounts one.
 if ! { debootstrap --foreign --variant=minbase --include=git "$suite" "$root" "$mirror" &&
