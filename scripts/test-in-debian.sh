@@ -6,12 +6,10 @@
 #   scripts/test-in-debian.sh 13        (12 and 13 are known)
 #
 # Needs root (debootstrap, bubblewrap). The root is made from the mirror that
-# apt uses on this machine and entered with bubblewrap: what it mounts lives in
-# its own mount namespace, and its processes in their own PID namespace, so
-# both end with it; nothing is ever mounted on the host, and the root is simply
-# deleted afterwards. Its /proc is its own, without the host's binfmt_misc, and
-# without CAP_SYS_ADMIN no package's set-up (binfmt-support's, say) can mount
-# one there and register a handler with the host's kernel.
+# apt uses on this machine and entered with bubblewrap, sealed as
+# setup/lib.sh's enter has it: nothing is ever mounted on the host, no
+# package can register a binfmt handler with the host's kernel, and what still
+# runs in the root ends with the run; the root is deleted afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source setup/lib.sh
@@ -36,13 +34,7 @@ if [ -z "$mirror" ]; then
 fi
 
 echo "Making a Debian $1 ($suite) root from $mirror in $root ..."
-enter() {
-    bwrap --dev-bind "$root" / --dev-bind /dev /dev --unshare-pid --proc /proc --bind /sys /sys \
-        --cap-drop CAP_SYS_ADMIN --die-with-parent /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"
-}
-# The first stage leaves /proc a link to the host's, where bubblewrap mounts one.
-if ! { debootstrap --foreign --variant=minbase --include=git "$suite" "$root" "$mirror" &&
-    rm -f "$root/proc" && mkdir "$root/proc" && enter /debootstrap/debootstrap --second-stage; } >"$log" 2>&1; then
+if ! bootstrap "$root" "$suite" "$mirror" --include=git >"$log" 2>&1; then
     tail -n 30 "$log" >&2
     exit 1
 fi
@@ -53,4 +45,4 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 git clone -q . "$root/src"
 echo "Running the README's test command on Debian $1 ..."
 # Its own set-up decides there, as on the host, which Wine suites must run.
-enter bash -c 'cd /src && bash scripts/test.sh'
+enter "$root" bash -c 'cd /src && bash scripts/test.sh'

@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash setup/deps.sh
 bash setup/wine32.sh
-bash setup/arm64-root.sh make
+bash setup/arm64-root.sh
 source setup/lib.sh
 required=${SESSIONEND_REQUIRE_WINE:-}
 installed wine32:i386 && [ ! -e "$state/unavailable/x86" ] && required+=" x86"

@@ -1,7 +1,7 @@
 # The machine set-up's library: source it. What a set-up step needs more
 # than once: asking whether a package is installed, installing without ever
 # removing a package, recording why something cannot be had here, and making
-# and taking down a Debian root.
+# and entering a Debian root.
 
 # The one folder where the set-up keeps what it made and what it found
 # missing. The tests read it too (their CMake cache variable SESSIONEND_STATE).
@@ -67,36 +67,27 @@ debian_mirror() {
     echo "$mirror"
 }
 
-# mount_host ROOT [DIR...]: /proc, /sys and /dev of the host, and each DIR at
-# its own path inside ROOT.
-mount_host() {
-    local root=$1 dir
-    shift
-    for dir in /proc /sys /dev "$@"; do
-        mkdir -p "$root$dir"
-        mountpoint -q "$root$dir" && continue
-        mount --rbind "$dir" "$root$dir"
-        mount --make-rslave "$root$dir"
-    done
-}
-
-# unmount_all ROOT: everything mounted under ROOT, deepest first.
-unmount_all() {
-    local root=$1 mount
-    for mount in $(findmnt -rn -o TARGET | grep -F "$root/" | sort -r); do
-        umount -R "$mount" 2>/dev/null || umount -R -l "$mount" 2>/dev/null || true
-    done
-}
-
-# remove_root ROOT: unmounts, then deletes only if nothing is left mounted,
-# since a recursive delete through a bound /dev destroys the host's devices.
-remove_root() {
+# enter ROOT COMMAND...: runs COMMAND in ROOT with bubblewrap, with the host's
+# /dev and /sys, in a plain environment. Its mounts live in a mount namespace
+# of its own and its processes in a PID namespace of their own, whose /proc
+# lacks the host's binfmt_misc; both end with it, so nothing is ever mounted
+# on the host and a root is deleted like any folder. Without CAP_SYS_ADMIN, no
+# package's set-up can mount a binfmt_misc and register a handler with the
+# host's kernel.
+enter() {
     local root=$1
-    unmount_all "$root"
-    if [ -z "$(findmnt -rn -o TARGET | grep -F "$root/" || true)" ]; then
-        rm -rf "$root"
-    else
-        echo "Left $root in place: something is still mounted under it." >&2
-        return 1
-    fi
+    shift
+    bwrap --dev-bind "$root" / --dev-bind /dev /dev --unshare-pid --proc /proc --bind /sys /sys \
+        --cap-drop CAP_SYS_ADMIN --die-with-parent \
+        /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"
+}
+
+# bootstrap ROOT SUITE MIRROR [OPTION...]: a minimal Debian root of SUITE, its
+# second stage run inside it.
+bootstrap() {
+    local root=$1 suite=$2 mirror=$3
+    shift 3
+    # The first stage links /proc to the host's, where bubblewrap mounts one.
+    debootstrap --foreign --variant=minbase "$@" "$suite" "$root" "$mirror" &&
+        rm -f "$root/proc" && mkdir "$root/proc" && enter "$root" /debootstrap/debootstrap --second-stage
 }
