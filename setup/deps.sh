@@ -16,6 +16,7 @@ packages=(
     python3-unicorn python3-pefile python3-capstone         # a CPU to run on, and the image read
     wixl msitools gir1.2-libmsi-1.0 python3-gi              # Windows Installer packages
     python3-yaml python3-jsonschema                         # winget's and Scoop's manifests, and their schemas
+    bubblewrap                                              # entering the Debian roots, the ARM64 one at every Wine call
     hyperfine                                               # benchmark
 )
 
