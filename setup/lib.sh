@@ -1,13 +1,17 @@
 # The machine set-up's library: source it. What a set-up step needs more
 # than once: asking whether a package is installed, installing without ever
-# removing a package, recording why something cannot be had here, and making
-# and entering a Debian root.
+# removing a package, and making and entering a Debian root, where programs
+# of another architecture run through qemu.
 
-# The one folder where the set-up keeps what it made and what it found
-# missing. The tests read it too (their CMake cache variable SESSIONEND_STATE).
+# The one folder where the set-up keeps what saves time on the next run: the
+# ARM64 root and qemu. The build takes it from here (tests/wine/CMakeLists.txt).
 state=${SESSIONEND_STATE:-/var/lib/sessionend}
 arm64_base=$state/arm64
 arm64_root=$arm64_base/root
+# Debian 13's static user-mode qemu 10, unpacked from its package and never
+# installed: a qemu package's set-up registers its handlers with the host's
+# kernel. Debian 12's qemu 7.2 is the slower.
+qemu=$state/qemu
 
 # installed PACKAGE: true when dpkg has it fully installed.
 installed() {
@@ -36,22 +40,10 @@ install() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y --no-remove "${missing[@]}" >"$log" 2>&1
 }
 
-# unavailable WHAT REASON [LOG]: says in one line why WHAT (x86 or arm64, the
-# images whose Wine it is) cannot be had here, and records it, with LOG, so
-# that the tests skip with that reason and the set-up does not try again.
+# unavailable WHAT REASON: says in one line why WHAT (x86 or arm64, the
+# images whose Wine it is) cannot be had on this run; its tests will skip.
 unavailable() {
     echo "No $1 Wine: $2; its Wine tests will skip." >&2
-    mkdir -p "$state/unavailable" 2>/dev/null || return 0
-    echo "$2" >"$state/unavailable/$1"
-    [ -n "${3:-}" ] && cp "$3" "$state/unavailable/$1.log"
-    return 0
-}
-
-# recorded WHAT: true, after saying so, when an earlier run recorded WHAT as
-# unavailable.
-recorded() {
-    [ -e "$state/unavailable/$1" ] || return 1
-    echo "No $1 Wine: $(cat "$state/unavailable/$1") (not tried again; delete $state/unavailable/$1 to retry)." >&2
 }
 
 # The first Debian mirror in apt's sources that is not the security archive,
@@ -73,13 +65,13 @@ debian_mirror() {
 # lacks the host's binfmt_misc; both end with it, so nothing is ever mounted
 # on the host and a root is deleted like any folder. Without CAP_SYS_ADMIN, no
 # package's set-up can mount a binfmt_misc and register a handler with the
-# host's kernel.
+# host's kernel. With foreign=arm64, arm64 programs run through qemu.
 enter() {
     local root=$1
     shift
-    bwrap --dev-bind "$root" / --dev-bind /dev /dev --unshare-pid --proc /proc --bind /sys /sys \
-        --cap-drop CAP_SYS_ADMIN --die-with-parent \
-        /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"
+    (${foreign:+with_qemu} bwrap --dev-bind "$root" / --dev-bind /dev /dev --unshare-pid --proc /proc \
+        --bind /sys /sys --cap-drop CAP_SYS_ADMIN --die-with-parent \
+        /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@")
 }
 
 # bootstrap ROOT SUITE MIRROR [OPTION...]: a minimal Debian root of SUITE, its
@@ -88,6 +80,49 @@ bootstrap() {
     local root=$1 suite=$2 mirror=$3
     shift 3
     # The first stage links /proc to the host's, where bubblewrap mounts one.
-    debootstrap --foreign --variant=minbase "$@" "$suite" "$root" "$mirror" &&
-        rm -f "$root/proc" && mkdir "$root/proc" && enter "$root" /debootstrap/debootstrap --second-stage
+    # As in a container, the second stage makes no device: the host's /dev
+    # is there, and a user namespace may not make one.
+    debootstrap --foreign --variant=minbase "$@" "$suite" "$root" "$mirror" && rm -f "$root/proc" &&
+        mkdir "$root/proc" && enter "$root" env container=lxc /debootstrap/debootstrap --second-stage
+}
+
+# get_qemu LOG: unpacks Debian 13's qemu-aarch64 into $qemu where it is
+# missing. apt fetches its package, with lists and a cache of their own, and
+# checks the archive's signature and the package's hash.
+get_qemu() {
+    "$qemu/qemu-aarch64" --version 2>/dev/null | grep -q ' 10\.' && return 0
+    local apt=$qemu/apt
+    rm -rf "$qemu" && mkdir -p "$apt/lists/partial" "$apt/archives/partial" || return 1
+    echo "deb $(debian_mirror) trixie main" >"$apt/sources.list"
+    local opts=(-o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts=- -o Dir::State::Lists="$apt/lists"
+        -o Dir::Cache="$apt" -o APT::Architectures=amd64)
+    { apt-get "${opts[@]}" update && (cd "$apt" && apt-get "${opts[@]}" download qemu-user) &&
+        dpkg-deb --fsys-tarfile "$apt"/qemu-user_*.deb | tar -x -C "$qemu" --strip-components=3 ./usr/bin/qemu-aarch64
+    } >"$1" 2>&1
+    rm -rf "$apt"
+    "$qemu/qemu-aarch64" --version >/dev/null 2>&1
+}
+
+# The binfmt_misc entry that runs arm64 ELF programs with that qemu, opened
+# once, when it is registered (flag F).
+handler=":sessionend-arm64:M::\x7fELF\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\xb7\x00:\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$qemu/qemu-aarch64:F"
+
+# with_qemu COMMAND...: execs COMMAND in a user namespace and a mount namespace
+# of its own, every id mapped to itself, where the handler is registered with
+# the user namespace's own binfmt_misc (Linux 6.7 on); both end with COMMAND's
+# last process, and the host's handlers stay as they were. On an older kernel
+# the host's handler serves. Call it in a subshell, or last.
+with_qemu() {
+    local me=$BASHPID
+    # Only a process outside the namespace may map more than one id into it.
+    (while [ -e "/proc/$me" ] && [ "$(readlink "/proc/$me/ns/user")" = "$(readlink /proc/self/ns/user)" ]; do
+        sleep 0.01
+    done
+    echo "0 0 4294967295" >"/proc/$me/uid_map" && echo "0 0 4294967295" >"/proc/$me/gid_map") 2>/dev/null &
+    exec unshare --user --mount --propagation private /bin/sh -c '
+        until [ -n "$(cat /proc/self/uid_map)" ]; do sleep 0.01; done
+        if mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null; then
+            printf "%s" "$0" >/proc/sys/fs/binfmt_misc/register || exit 126
+        fi
+        exec "$@"' "$handler" "$@"
 }
