@@ -12,12 +12,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash setup/deps.sh
-bash setup/wine32.sh
-bash setup/arm64-root.sh
-source setup/lib.sh
 required=${SESSIONEND_REQUIRE_WINE:-}
-installed wine32:i386 && [ ! -e "$state/unavailable/x86" ] && required+=" x86"
-[ -e "$arm64_base/complete" ] && required+=" arm64"
+bash setup/wine32.sh && required+=" x86"
+bash setup/arm64-root.sh && required+=" arm64"
 export SESSIONEND_REQUIRE_WINE=$required
 for preset in host win64 winarm64 win32; do
     cmake --workflow --preset "$preset" --fresh

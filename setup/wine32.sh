@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs Debian's 32-bit Wine (wine32:i386), which the x86 image's Wine
 # tests need, where this kernel runs i386 code and apt can add it without
-# removing anything. Whatever happens, it exits 0 and the x64 set-up goes on;
-# where there is no 32-bit Wine, it says why in one line and records it, and
-# the x86 Wine tests skip.
+# removing anything. It exits 0 where that Wine is there; otherwise it says
+# why in one line and exits 1, the x86 Wine tests skip, and the next run tries
+# again.
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -19,18 +19,13 @@ chmod +x "$probe"
 "$probe" 2>/dev/null
 if [ $? -ne 42 ]; then
     unavailable x86 "this kernel does not run i386 code"
-    exit 0
+    exit 1
 fi
-if installed wine32:i386; then
-    # What an earlier run found missing no longer holds.
-    rm -f "$state/unavailable/x86" "$state/unavailable/x86.log"
-    exit 0
-fi
-recorded x86 && exit 0
+installed wine32:i386 && exit 0
 if [ "$(id -u)" -ne 0 ]; then
     echo "No x86 Wine. Install it with: sudo dpkg --add-architecture i386 && sudo apt-get update &&" \
         "sudo apt-get install -y --no-remove wine32:i386" >&2
-    exit 0
+    exit 1
 fi
 
 added=no
@@ -39,17 +34,18 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     added=yes
 fi
 give_up() {
-    unavailable x86 "$1" "$log"
+    mkdir -p "$state" && cp "$log" "$state/wine32.log"
+    unavailable x86 "$1"
     # Leave the machine as it was: no i386 architecture that nothing uses.
     if [ "$added" = yes ] && [ -z "$(dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -x i386)" ]; then
         dpkg --remove-architecture i386 && apt-get update -qq >/dev/null 2>&1
     fi
-    exit 0
+    exit 1
 }
 # --no-remove: where the i386 halves lag behind their amd64 halves, apt would
 # rather remove 64-bit Wine than say no.
 if ! install "$log" wine32:i386; then
     why=$(grep '^E: ' "$log" | tail -n 1 | cut -c 4-)
-    give_up "apt could not install wine32:i386 (${why:-it gave no reason}); its output: $state/unavailable/x86.log"
+    give_up "apt could not install wine32:i386 (${why:-it gave no reason}); its output: $state/wine32.log"
 fi
 echo "Installed Debian's 32-bit Wine (wine32:i386)." >&2

@@ -39,20 +39,16 @@ PRETEND_VERSION = r"""REGEDIT4
 # Where throwaway prefixes go: a test suite names its own folder, so that it
 # can tell afterwards that nothing was left behind.
 SCRATCH = os.environ.get("SESSIONEND_WINE_SCRATCH")
-# The machine set-up's state folder (setup/lib.sh), where it records why a
-# Wine cannot be had here.
-STATE = os.environ.get("SESSIONEND_STATE")
 
 
 def require_wine(arch, probe=lambda: None):
-    """Ends the calling suite where this machine has no Wine for images of
-    arch (x86, x64, arm64), as the set-up recorded it, as wine itself says,
-    or as probe() finds: skipped, with CTest's status 77, or failed where that
+    """Ends the calling suite where this run has no Wine for images of arch
+    (x86, x64, arm64): left out by SESSIONEND_NO_WINE, or as wine itself says,
+    or as probe() finds. Skipped, with CTest's status 77, or failed where that
     Wine is required (SESSIONEND_REQUIRE_WINE names it, or it is the x64 one,
     which the set-up always installs)."""
-    record = pathlib.Path(STATE or "/nonexistent") / "unavailable" / arch
-    if record.exists():
-        reason = record.read_text().strip()
+    if arch in os.environ.get("SESSIONEND_NO_WINE", "").split():
+        reason = "left out (SESSIONEND_NO_WINE)"
     else:
         version = subprocess.run(["wine", "--version"], capture_output=True, text=True)
         complaint = version.stderr.strip().splitlines() or ["wine --version failed"]
