@@ -18,8 +18,8 @@ mkdir -p "$arm64_base"
 exec 9>"$arm64_base/lock"
 flock 9
 log=$arm64_base/make.log
-install "$log" debootstrap bubblewrap || { unavailable arm64 "debootstrap and bubblewrap could not be installed ($log)"; exit 1; }
-get_qemu "$log" || { unavailable arm64 "Debian 13's qemu-user could not be fetched ($log)"; exit 1; }
+install "$log" debootstrap bubblewrap || { unavailable arm64 "debootstrap and bubblewrap could not be installed" "$log"; exit 1; }
+get_qemu "$log" || { unavailable arm64 "Debian 13's qemu-user could not be fetched" "$log"; exit 1; }
 if ! unshare --map-root-user --mount mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null; then
     echo "This kernel gives no user namespace a binfmt_misc of its own (Linux 6.7 does):" \
         "qemu-aarch64 is registered with the host's, and stays there." >&2
@@ -44,7 +44,7 @@ if ! {
         enter "$arm64_root" apt-get update &&
         enter "$arm64_root" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends wine wine64
 } >"$log" 2>&1; then
-    unavailable arm64 "making its root failed ($(grep -E '^(E: |[A-Z][a-z]+: Failure)' "$log" | tail -n 1), $log)"
+    unavailable arm64 "making its root failed" "$log"
     exit 1
 fi
 touch "$arm64_base/complete"

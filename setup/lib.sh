@@ -40,10 +40,13 @@ install() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y --no-remove "${missing[@]}" >"$log" 2>&1
 }
 
-# unavailable WHAT REASON: says in one line why WHAT (x86 or arm64, the
-# images whose Wine it is) cannot be had on this run; its tests will skip.
+# unavailable WHAT REASON [LOG]: says in one line why WHAT (x86 or arm64, the
+# images whose Wine it is) cannot be had on this run, with LOG's first error;
+# its tests will skip.
 unavailable() {
-    echo "No $1 Wine: $2; its Wine tests will skip." >&2
+    local error=
+    [ -n "${3:-}" ] && error=": $(grep -m 1 -E '^(E: |W: Failed)' "$3" | cut -c 4-) (all of it in $3)"
+    echo "No $1 Wine: $2$error; its Wine tests will skip." >&2
 }
 
 # The first Debian mirror in apt's sources that is not the security archive,

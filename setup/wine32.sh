@@ -35,7 +35,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 give_up() {
     mkdir -p "$state" && cp "$log" "$state/wine32.log"
-    unavailable x86 "$1"
+    unavailable x86 "$1" "$state/wine32.log"
     # Leave the machine as it was: no i386 architecture that nothing uses.
     if [ "$added" = yes ] && [ -z "$(dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -x i386)" ]; then
         dpkg --remove-architecture i386 && apt-get update -qq >/dev/null 2>&1
@@ -44,8 +44,5 @@ give_up() {
 }
 # --no-remove: where the i386 halves lag behind their amd64 halves, apt would
 # rather remove 64-bit Wine than say no.
-if ! install "$log" wine32:i386; then
-    why=$(grep '^E: ' "$log" | tail -n 1 | cut -c 4-)
-    give_up "apt could not install wine32:i386 (${why:-it gave no reason}); its output: $state/wine32.log"
-fi
+install "$log" wine32:i386 || give_up "apt could not install wine32:i386"
 echo "Installed Debian's 32-bit Wine (wine32:i386)." >&2
