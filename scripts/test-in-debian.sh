@@ -5,11 +5,9 @@
 #
 #   scripts/test-in-debian.sh 13        (12 and 13 are known)
 #
-# Needs root (debootstrap, bubblewrap). The root is made from the mirror that
-# apt uses on this machine and entered with bubblewrap, sealed as
-# setup/lib.sh's enter has it: nothing is ever mounted on the host, no
-# package can register a binfmt handler with the host's kernel, and what still
-# runs in the root ends with the run; the root is deleted afterwards.
+# Needs root. The root is made from the mirror that apt uses here, entered as
+# setup/lib.sh's enter has it (nothing is ever mounted on the host, and no
+# package registers a binfmt handler with it), and deleted afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source setup/lib.sh
@@ -19,10 +17,7 @@ case "${1:-}" in
     13) suite=trixie ;;
     *) echo "usage: scripts/test-in-debian.sh 12|13" >&2; exit 2 ;;
 esac
-if [ "$(id -u)" -ne 0 ]; then
-    echo "Needs root: debootstrap and bubblewrap." >&2
-    exit 1
-fi
+[ "$(id -u)" -eq 0 ] || { echo "Needs root: debootstrap and bubblewrap." >&2; exit 1; }
 root=$(mktemp -d /var/tmp/sessionend-debian-$1.XXXXXX)
 log=$root.log
 trap 'rm -rf "$log" "$root"' EXIT

@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 bash setup/deps.sh
 required=${SESSIONEND_REQUIRE_WINE:-}
 bash setup/wine32.sh && required+=" x86"
-bash setup/arm64-root.sh && required+=" arm64"
+bash setup/wine-root.sh arm64 && required+=" arm64"
 export SESSIONEND_REQUIRE_WINE=$required
 for preset in host win64 winarm64 win32; do
     cmake --workflow --preset "$preset" --fresh

@@ -3,14 +3,11 @@
 # removing a package, and making and entering a Debian root, where programs
 # of another architecture run through qemu.
 
-# The one folder where the set-up keeps what saves time on the next run: the
-# ARM64 root and qemu. The build takes it from here (tests/wine/CMakeLists.txt).
+# The one folder where the set-up keeps what saves time on the next run, and
+# where the build looks for it: the Wine roots ($state/ARCH/root) and Debian
+# 13's static qemu 10, unpacked from its package, never installed (a qemu
+# package's set-up registers its handlers with the host's kernel).
 state=${SESSIONEND_STATE:-/var/lib/sessionend}
-arm64_base=$state/arm64
-arm64_root=$arm64_base/root
-# Debian 13's static user-mode qemu 10, unpacked from its package and never
-# installed: a qemu package's set-up registers its handlers with the host's
-# kernel. Debian 12's qemu 7.2 is the slower.
 qemu=$state/qemu
 
 # installed PACKAGE: true when dpkg has it fully installed.
@@ -68,11 +65,12 @@ debian_mirror() {
 # lacks the host's binfmt_misc; both end with it, so nothing is ever mounted
 # on the host and a root is deleted like any folder. Without CAP_SYS_ADMIN, no
 # package's set-up can mount a binfmt_misc and register a handler with the
-# host's kernel. With foreign=arm64, arm64 programs run through qemu.
+# host's kernel. With foreign=arm64 or i386, that architecture's programs
+# run through qemu.
 enter() {
     local root=$1
     shift
-    (${foreign:+with_qemu} bwrap --dev-bind "$root" / --dev-bind /dev /dev --unshare-pid --proc /proc \
+    (${foreign:+with_qemu "$foreign"} bwrap --dev-bind "$root" / --dev-bind /dev /dev --unshare-pid --proc /proc \
         --bind /sys /sys --cap-drop CAP_SYS_ADMIN --die-with-parent \
         /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@")
 }
@@ -89,34 +87,52 @@ bootstrap() {
         mkdir "$root/proc" && enter "$root" env container=lxc /debootstrap/debootstrap --second-stage
 }
 
-# get_qemu LOG: unpacks Debian 13's qemu-aarch64 into $qemu where it is
-# missing. apt fetches its package, with lists and a cache of their own, and
-# checks the archive's signature and the package's hash.
+# runs_i386: true where this kernel runs i386 code, as a static i386 program
+# that exits with status 42 shows. Asked on every run: the same disk may be
+# booted under another kernel.
+runs_i386() (
+    probe=$(mktemp)
+    trap 'rm -f "$probe"' EXIT
+    printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\140\0\0\0\140\0\0\0\5\0\0\0\0\20\0\0\270\1\0\0\0\273\52\0\0\0\315\200' >"$probe"
+    chmod +x "$probe" && "$probe" 2>/dev/null
+    [ $? -eq 42 ]
+)
+
+# get_qemu LOG: unpacks Debian 13's qemu-aarch64 and qemu-i386 into $qemu
+# where they are missing. apt fetches their package, with lists and a cache
+# of their own, and checks the archive's signature and the package's hash.
 get_qemu() {
-    "$qemu/qemu-aarch64" --version 2>/dev/null | grep -q ' 10\.' && return 0
+    "$qemu/qemu-i386" --version 2>/dev/null | grep -q ' 10\.' && return 0
     local apt=$qemu/apt
     rm -rf "$qemu" && mkdir -p "$apt/lists/partial" "$apt/archives/partial" || return 1
     echo "deb $(debian_mirror) trixie main" >"$apt/sources.list"
     local opts=(-o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts=- -o Dir::State::Lists="$apt/lists"
         -o Dir::Cache="$apt" -o APT::Architectures=amd64)
     { apt-get "${opts[@]}" update && (cd "$apt" && apt-get "${opts[@]}" download qemu-user) &&
-        dpkg-deb --fsys-tarfile "$apt"/qemu-user_*.deb | tar -x -C "$qemu" --strip-components=3 ./usr/bin/qemu-aarch64
-    } >"$1" 2>&1
+        dpkg-deb --fsys-tarfile "$apt"/qemu-user_*.deb |
+        tar -x -C "$qemu" --strip-components=3 ./usr/bin/qemu-aarch64 ./usr/bin/qemu-i386; } >"$1" 2>&1
     rm -rf "$apt"
-    "$qemu/qemu-aarch64" --version >/dev/null 2>&1
+    "$qemu/qemu-i386" --version >/dev/null 2>&1
 }
 
-# The binfmt_misc entry that runs arm64 ELF programs with that qemu, opened
-# once, when it is registered (flag F).
-handler=":sessionend-arm64:M::\x7fELF\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\xb7\x00:\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$qemu/qemu-aarch64:F"
+# handler ARCH: the binfmt_misc entry that runs ARCH's (arm64, i386) ELF
+# programs with that qemu, opened once, when it is registered (flag F).
+handler() {
+    case $1 in
+        arm64) echo ":sessionend-arm64:M::\x7fELF\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\xb7\x00:\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$qemu/qemu-aarch64:F" ;;
+        i386) echo ":sessionend-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$qemu/qemu-i386:F" ;;
+    esac
+}
 
-# with_qemu COMMAND...: execs COMMAND in a user namespace and a mount namespace
-# of its own, every id mapped to itself, where the handler is registered with
-# the user namespace's own binfmt_misc (Linux 6.7 on); both end with COMMAND's
-# last process, and the host's handlers stay as they were. On an older kernel
-# the host's handler serves. Call it in a subshell, or last.
+# with_qemu ARCH COMMAND...: execs COMMAND in a user namespace and a mount
+# namespace of its own, every id mapped to itself, where ARCH's handler is
+# registered with the user namespace's own binfmt_misc (Linux 6.7 on); both
+# end with COMMAND's last process, and the host's handlers stay as they were.
+# On an older kernel the host's handler serves. Call it in a subshell, or last.
 with_qemu() {
-    local me=$BASHPID
+    local me=$BASHPID line
+    line=$(handler "$1")
+    shift
     # Only a process outside the namespace may map more than one id into it.
     (while [ -e "/proc/$me" ] && [ "$(readlink "/proc/$me/ns/user")" = "$(readlink /proc/self/ns/user)" ]; do
         sleep 0.01
@@ -127,5 +143,5 @@ with_qemu() {
         if mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null; then
             printf "%s" "$0" >/proc/sys/fs/binfmt_misc/register || exit 126
         fi
-        exec "$@"' "$handler" "$@"
+        exec "$@"' "$line" "$@"
 }
