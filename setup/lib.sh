@@ -81,9 +81,9 @@ bootstrap() {
     local root=$1 suite=$2 mirror=$3
     shift 3
     # The first stage links /proc to the host's, where bubblewrap mounts one.
-    # As in a container, the second stage makes no device: the host's /dev
-    # is there, and a user namespace may not make one.
-    debootstrap --foreign --variant=minbase "$@" "$suite" "$root" "$mirror" && rm -f "$root/proc" &&
+    # As in a container, neither stage insists on making devices, which a
+    # user namespace may not: the second has the host's /dev.
+    container=lxc debootstrap --foreign --variant=minbase "$@" "$suite" "$root" "$mirror" && rm -f "$root/proc" &&
         mkdir "$root/proc" && enter "$root" env container=lxc /debootstrap/debootstrap --second-stage
 }
 
