@@ -42,7 +42,10 @@ install() {
 # its tests will skip.
 unavailable() {
     local error=
-    [ -n "${3:-}" ] && error=": $(grep -m 1 -E '^(E: |W: Failed)' "$3" | cut -c 4-) (all of it in $3)"
+    if [ -n "${3:-}" ]; then
+        error=$(grep -m 1 -E '^(E: |W: Failed)' "$3" | cut -c 4-) || error=$(tail -n 1 "$3")
+        error=": $error (all of it in $3)"
+    fi
     echo "No $1 Wine: $2$error; its Wine tests will skip." >&2
 }
 
@@ -80,10 +83,10 @@ enter() {
 bootstrap() {
     local root=$1 suite=$2 mirror=$3
     shift 3
-    # The first stage links /proc to the host's, where bubblewrap mounts one.
+    # The first stage makes /proc, or links it to the host's; bubblewrap mounts one.
     # As in a container, neither stage insists on making devices, which a
     # user namespace may not: the second has the host's /dev.
-    container=lxc debootstrap --foreign --variant=minbase "$@" "$suite" "$root" "$mirror" && rm -f "$root/proc" &&
+    container=lxc debootstrap --foreign --variant=minbase "$@" "$suite" "$root" "$mirror" && rm -rf "$root/proc" &&
         mkdir "$root/proc" && enter "$root" env container=lxc /debootstrap/debootstrap --second-stage
 }
 
