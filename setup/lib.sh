@@ -63,13 +63,11 @@ debian_mirror() {
 }
 
 # enter ROOT COMMAND...: runs COMMAND in ROOT with bubblewrap, with the host's
-# /dev and /sys, in a plain environment. Its mounts live in a mount namespace
-# of its own and its processes in a PID namespace of their own, whose /proc
-# lacks the host's binfmt_misc; both end with it, so nothing is ever mounted
-# on the host and a root is deleted like any folder. Without CAP_SYS_ADMIN, no
-# package's set-up can mount a binfmt_misc and register a handler with the
-# host's kernel. With foreign=arm64 or i386, that architecture's programs
-# run through qemu.
+# /dev and /sys, in a plain environment, and in mount and PID namespaces of
+# its own, which end with it: nothing is ever mounted on the host, and a root
+# is deleted like any folder. Without CAP_SYS_ADMIN, no package's set-up can
+# register a binfmt handler with the host's kernel. With foreign=arm64 or
+# i386, that architecture's programs run through qemu.
 enter() {
     local root=$1
     shift
@@ -133,9 +131,7 @@ handler() {
 # end with COMMAND's last process, and the host's handlers stay as they were.
 # On an older kernel the host's handler serves. Call it in a subshell, or last.
 with_qemu() {
-    local me=$BASHPID line
-    line=$(handler "$1")
-    shift
+    local me=$BASHPID
     # Only a process outside the namespace may map more than one id into it.
     (while [ -e "/proc/$me" ] && [ "$(readlink "/proc/$me/ns/user")" = "$(readlink /proc/self/ns/user)" ]; do
         sleep 0.01
@@ -146,5 +142,5 @@ with_qemu() {
         if mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null; then
             printf "%s" "$0" >/proc/sys/fs/binfmt_misc/register || exit 126
         fi
-        exec "$@"' "$line" "$@"
+        exec "$@"' "$(handler "$1")" "${@:2}"
 }
