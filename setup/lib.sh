@@ -63,17 +63,16 @@ debian_mirror() {
 }
 
 # enter ROOT COMMAND...: runs COMMAND in ROOT with bubblewrap, with the host's
-# /dev and /sys, in a plain environment, and in mount and PID namespaces of
-# its own, which end with it: nothing is ever mounted on the host, and a root
-# is deleted like any folder. Without CAP_SYS_ADMIN, no package's set-up can
-# register a binfmt handler with the host's kernel. With foreign=arm64 or
-# i386, that architecture's programs run through qemu.
+# /dev and /sys, in a plain environment, in a user namespace of its own and
+# in mount and PID namespaces that end with it: nothing is ever mounted on the
+# host, no package's set-up can register a binfmt handler with the host's
+# kernel, and a root is deleted like any folder. With foreign=arm64 or i386,
+# that architecture's programs run through qemu.
 enter() {
     local root=$1
     shift
-    (${foreign:+with_qemu "$foreign"} bwrap --dev-bind "$root" / --dev-bind /dev /dev --unshare-pid --proc /proc \
-        --bind /sys /sys --cap-drop CAP_SYS_ADMIN --die-with-parent \
-        /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@")
+    (in_userns bwrap --dev-bind "$root" / --dev-bind /dev /dev --unshare-pid --proc /proc --bind /sys /sys \
+        --die-with-parent /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@")
 }
 
 # bootstrap ROOT SUITE MIRROR [OPTION...]: a minimal Debian root of SUITE, its
@@ -125,12 +124,13 @@ handler() {
     esac
 }
 
-# with_qemu ARCH COMMAND...: execs COMMAND in a user namespace and a mount
-# namespace of its own, every id mapped to itself, where ARCH's handler is
-# registered with the user namespace's own binfmt_misc (Linux 6.7 on); both
-# end with COMMAND's last process, and the host's handlers stay as they were.
-# On an older kernel the host's handler serves. Call it in a subshell, or last.
-with_qemu() {
+# in_userns COMMAND...: execs COMMAND in a user namespace and a mount
+# namespace of its own, every id mapped to itself, so that root in there is
+# root only over what it was given. A binfmt_misc handler registered there,
+# as qemu's for foreign's programs is, is the namespace's own (Linux 6.7 on;
+# an older kernel allows none, and the host's handler serves). Both end with
+# COMMAND's last process. Call it in a subshell, or last.
+in_userns() {
     local me=$BASHPID
     # Only a process outside the namespace may map more than one id into it.
     (while [ -e "/proc/$me" ] && [ "$(readlink "/proc/$me/ns/user")" = "$(readlink /proc/self/ns/user)" ]; do
@@ -139,8 +139,8 @@ with_qemu() {
     echo "0 0 4294967295" >"/proc/$me/uid_map" && echo "0 0 4294967295" >"/proc/$me/gid_map") 2>/dev/null &
     exec unshare --user --mount --propagation private /bin/sh -c '
         until [ -n "$(cat /proc/self/uid_map)" ]; do sleep 0.01; done
-        if mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null; then
+        if [ -n "$0" ] && mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null; then
             printf "%s" "$0" >/proc/sys/fs/binfmt_misc/register || exit 126
         fi
-        exec "$@"' "$(handler "$1")" "${@:2}"
+        exec "$@"' "$(handler "${foreign:-}")" "$@"
 }
