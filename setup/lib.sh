@@ -3,10 +3,10 @@
 # removing a package, and making and entering a Debian root, where programs
 # of another architecture run through qemu.
 
-# The one folder where the set-up keeps what saves time on the next run, and
-# where the build looks for it: the Wine roots ($state/ARCH/root) and Debian
-# 13's static qemu 10, unpacked from its package, never installed (a qemu
-# package's set-up registers its handlers with the host's kernel).
+# Where the set-up keeps what saves time on the next run, and where the build
+# looks for it: the Wine roots ($state/ARCH/root) and Debian 13's static qemu
+# 10, unpacked from its package, never installed (a qemu package's set-up
+# registers its handlers with the host's kernel).
 state=${SESSIONEND_STATE:-/var/lib/sessionend}
 qemu=$state/qemu
 
@@ -16,10 +16,9 @@ installed() {
 }
 
 # install LOG PACKAGE...: installs what is missing, quietly, and never removes
-# a package to make room for another. On failure apt's whole output, the
-# resolver's reasons included, stays in LOG, and the status is apt's. A
-# mirror in the middle of a sync may fail one index, which matters only if a
-# package cannot be had.
+# a package to make room for another. On failure apt's whole output stays in
+# LOG, and the status is apt's; a failed index matters only if a package
+# cannot be had.
 install() {
     local log=$1 package missing=()
     shift
@@ -124,23 +123,25 @@ handler() {
     esac
 }
 
-# in_userns COMMAND...: execs COMMAND in a user namespace and a mount
-# namespace of its own, every id mapped to itself, so that root in there is
-# root only over what it was given. A binfmt_misc handler registered there,
-# as qemu's for foreign's programs is, is the namespace's own (Linux 6.7 on;
-# an older kernel allows none, and the host's handler serves). Both end with
-# COMMAND's last process. Call it in a subshell, or last.
+# in_userns COMMAND...: execs COMMAND in user and mount namespaces of its own,
+# every id mapped to itself (before any exec: under no_new_privs an unmapped
+# one loses root's capabilities for good). A binfmt_misc handler registered
+# there, as qemu's for foreign's programs, is theirs alone (Linux 6.7 on; an
+# older kernel allows none, and the host's serves). Call it in a subshell.
 in_userns() {
-    local me=$BASHPID
-    # Only a process outside the namespace may map more than one id into it.
-    (while [ -e "/proc/$me" ] && [ "$(readlink "/proc/$me/ns/user")" = "$(readlink /proc/self/ns/user)" ]; do
-        sleep 0.01
-    done
-    echo "0 0 4294967295" >"/proc/$me/uid_map" && echo "0 0 4294967295" >"/proc/$me/gid_map") 2>/dev/null &
-    exec unshare --user --mount --propagation private /bin/sh -c '
-        until [ -n "$(cat /proc/self/uid_map)" ]; do sleep 0.01; done
-        if [ -n "$0" ] && mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null; then
-            printf "%s" "$0" >/proc/sys/fs/binfmt_misc/register || exit 126
-        fi
-        exec "$@"' "$(handler "${foreign:-}")" "$@"
+    exec /usr/bin/python3 -c '
+import ctypes, os, sys
+libc = ctypes.CDLL(None, use_errno=True)
+ready, go = os.pipe()
+if os.fork() == 0:  # only a process outside may map more than one id in
+    os.read(ready, 1)
+    for ids in ("uid_map", "gid_map"):
+        open(f"/proc/{os.getppid()}/{ids}", "w").write("0 0 4294967295")
+    os._exit(0)
+if libc.unshare(0x10020000) or not os.write(go, b".") or os.wait()[1]:  # CLONE_NEWUSER | CLONE_NEWNS
+    sys.exit(f"in_userns: no user namespace here ({os.strerror(ctypes.get_errno())})")
+libc.mount(None, b"/", None, 0x44000, None)  # MS_REC | MS_PRIVATE
+if sys.argv[1] and libc.mount(b"binfmt_misc", b"/proc/sys/fs/binfmt_misc", b"binfmt_misc", 0, None) == 0:
+    open("/proc/sys/fs/binfmt_misc/register", "w").write(sys.argv[1])
+os.execvp(sys.argv[2], sys.argv[2:])' "$(handler "${foreign:-}")" "$@"
 }

@@ -19,9 +19,7 @@ packages=(wine "$([ "$foreign" = arm64 ] && echo wine64 || echo wine32)")
 
 case " ${SESSIONEND_NO_WINE:-} " in *" $what "*) unavailable "$what" "left out (SESSIONEND_NO_WINE)"; exit 1 ;; esac
 [ "$(id -u)" -eq 0 ] || { unavailable "$what" "making its $foreign root needs root"; exit 1; }
-mkdir -p "$base"
-exec 9>"$base/lock"
-flock 9
+mkdir -p "$base" && exec 9>"$base/lock" && flock 9
 log=$base/make.log
 install "$log" debootstrap bubblewrap || { unavailable "$what" "debootstrap and bubblewrap could not be installed" "$log"; exit 1; }
 get_qemu "$log" || { unavailable "$what" "Debian 13's qemu-user could not be fetched" "$log"; exit 1; }
