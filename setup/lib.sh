@@ -62,15 +62,16 @@ debian_mirror() {
 }
 
 # enter ROOT COMMAND...: runs COMMAND in ROOT with bubblewrap, with the host's
-# /dev and /sys, in a plain environment, in a user namespace of its own and
-# in mount and PID namespaces that end with it: nothing is ever mounted on the
-# host, no package's set-up can register a binfmt handler with the host's
-# kernel, and a root is deleted like any folder. With foreign=arm64 or i386,
-# that architecture's programs run through qemu.
+# /dev, /proc and /sys, in a plain environment, in user and mount namespaces
+# of its own that end with it: nothing is ever mounted on the host, no
+# package's set-up can register a binfmt handler with the host's kernel, and
+# a root is deleted like any folder. A /proc of its own would be bubblewrap's,
+# partly covered, where no root inside may mount one. With foreign=arm64 or
+# i386, that architecture's programs run through qemu.
 enter() {
     local root=$1
     shift
-    (in_userns bwrap --dev-bind "$root" / --dev-bind /dev /dev --unshare-pid --proc /proc --bind /sys /sys \
+    (in_userns bwrap --dev-bind "$root" / --dev-bind /dev /dev --bind /proc /proc --bind /sys /sys \
         --die-with-parent /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@")
 }
 
@@ -79,7 +80,7 @@ enter() {
 bootstrap() {
     local root=$1 suite=$2 mirror=$3
     shift 3
-    # The first stage makes /proc, or links it to the host's; bubblewrap mounts one.
+    # The first stage makes /proc, or links it to the host's; bubblewrap binds one.
     # As in a container, neither stage insists on making devices, which a
     # user namespace may not: the second has the host's /dev.
     container=lxc debootstrap --foreign --variant=minbase "$@" "$suite" "$root" "$mirror" && rm -rf "$root/proc" &&
