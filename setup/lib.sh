@@ -10,6 +10,9 @@
 state=${SESSIONEND_STATE:-/var/lib/sessionend}
 qemu=$state/qemu
 
+# wine_root ARCH: ARCH's Wine root, beside its lock, log and mark complete.
+wine_root() { echo "$state/$1/root"; }
+
 # installed PACKAGE: true when dpkg has it fully installed.
 installed() {
     [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]

@@ -2,10 +2,9 @@
 # setup/wine-root.sh arm64|i386: makes the Debian 13 root of that
 # architecture with Wine, where it is missing or does not run, and keeps it in
 # the set-up's state folder: the arm64 one for the ARM64 image, the i386 one
-# for the x86 image where this kernel runs no i386 code. It is made, and every
-# Wine call of the suite enters it (winelab/root-wine), with bubblewrap in a
-# user namespace whose own binfmt_misc runs its programs with qemu: nothing of
-# it is ever mounted on the host, and the host's handlers stay as they were.
+# for the x86 image where this kernel runs no i386 code. It is made, and each
+# Wine call enters it (winelab/root-wine), through in_userns: nothing of it is
+# ever mounted on the host, and the host's binfmt handlers stay as they were.
 #
 # Exits 0 with the root ready. Otherwise it says why in one line and exits 1,
 # and that image's Wine tests skip; the next run tries again.
@@ -13,8 +12,8 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 foreign=$1
 what=${foreign/i386/x86}
-base=$state/$foreign
-root=$base/root
+root=$(wine_root "$foreign")
+base=$(dirname "$root")
 packages=(wine "$([ "$foreign" = arm64 ] && echo wine64 || echo wine32)")
 
 case " ${SESSIONEND_NO_WINE:-} " in *" $what "*) unavailable "$what" "left out (SESSIONEND_NO_WINE)"; exit 1 ;; esac
