@@ -8,7 +8,11 @@ comparison cannot see it). Then makes the release from the first tree and
 checks that each Windows Installer package is signed and verifies, and that
 its signature, put on a fresh unsigned package of the same signed image,
 gives the signed package byte for byte: signing adds nothing else. An
-install whose signing fails, or finds no osslsigncode, leaves no password."""
+install whose signing fails, or finds no osslsigncode, or no timestamp
+server, leaves no password. Signed with a timestamp from an RFC 3161 server
+of its own on the loopback address, an image still verifies once its
+certificate has expired, where one without fails."""
+import http.server
 import os
 import pathlib
 import re
@@ -16,6 +20,8 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import zipfile
 
 import pefile
@@ -26,6 +32,24 @@ checks = []  # (what holds, what it says when it does not)
 
 def run(*command, **kwargs):
     return subprocess.run([str(c) for c in command], capture_output=True, text=True, **kwargs)
+
+
+class Timestamps(http.server.BaseHTTPRequestHandler):
+    """Each query's reply made by openssl ts, with a certificate for
+    timestamping alone."""
+
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers["Content-Length"]))
+        reply = subprocess.run(["openssl", "ts", "-reply", "-config", keys / "ts.cnf", "-queryfile", "/dev/stdin",
+                                "-signer", keys / "tsa.pem", "-inkey", keys / "tsa.key", "-out", "/dev/stdout"],
+                               input=query, capture_output=True, check=True).stdout
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.end_headers()
+        self.wfile.write(reply)
+
+    def log_message(self, *_):
+        pass
 
 
 with tempfile.TemporaryDirectory(prefix="sessionend-sign-") as scratch:
@@ -53,12 +77,41 @@ with tempfile.TemporaryDirectory(prefix="sessionend-sign-") as scratch:
         checksum = image.OPTIONAL_HEADER.CheckSum
         checks.append((checksum == image.generate_checksum(),
                        f"{signed}: header checksum {checksum:#x}, the file's is {image.generate_checksum():#x}"))
-    for case, broken in (("not found", {"PATH": "/nonexistent"}), ("failing", {"SESSIONEND_SIGN_PASSWORD": "wrong"})):
+    unreachable = {"SESSIONEND_SIGN_TIMESTAMP_URL": "http://127.0.0.1:9/"}
+    for case, broken in (("not found", {"PATH": "/nonexistent"}), ("failing", {"SESSIONEND_SIGN_PASSWORD": "wrong"}),
+                         ("without a timestamp server", unreachable)):
         prefix = keys / case.replace(" ", "-")
         failed = run(shutil.which("cmake"), "--install", builds[0], "--prefix", prefix,
                      env={**os.environ, **credentials[0], **broken})
         left = list(prefix.rglob("*.password"))
         checks.append((failed.returncode != 0 and not left, f"osslsigncode {case}: status {failed.returncode}, {left}"))
+
+
+    run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", "-subj", "/CN=sessionend TSA",
+        "-addext", "extendedKeyUsage=critical,timeStamping", "-keyout", keys / "tsa.key", "-out", keys / "tsa.pem",
+        check=True)
+    (keys / "ts.cnf").write_text(f"[tsa]\ndefault_tsa = tsa\nserial = {keys / 'serial'}\nsigner_digest = sha256\n"
+                                 "default_policy = 1.2.3.4\ndigests = sha256\n")
+    (keys / "serial").write_text("01\n")
+    server = http.server.HTTPServer(("127.0.0.1", 0), Timestamps)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
+    env.update(credentials[1], SESSIONEND_SIGN_TIMESTAMP_URL=f"http://127.0.0.1:{server.server_address[1]}/")
+    try:
+        stamped = run("cmake", "--install", builds[0], "--prefix", keys / "stamped", env=env)
+    finally:
+        server.shutdown()
+    checks.append((stamped.returncode == 0, f"signing with a timestamp: {stamped.stderr}"))
+    expired = str(int(time.time()) + 3 * 86400)
+    stamped_image, plain = ((keys / prefix).glob("*/sessionend.exe") for prefix in ("stamped", builds[0].name))
+    stamped_image, plain = next(stamped_image, keys / "none"), next(plain)
+    for signed, valid in ((stamped_image, True), (plain, False)):
+        verified = run("osslsigncode", "verify", "-CAfile", keys / "cert.pem", "-TSA-CAfile", keys / "tsa.pem",
+                       "-time", expired, "-in", signed)
+        checks.append(((verified.returncode == 0) == valid, f"{signed} after its certificate expired: {verified.stdout}"))
+    stripped = run("osslsigncode", "remove-signature", "-in", stamped_image, "-out", keys / "unstamped.exe")
+    checks.append((stripped.returncode == 0 and (keys / "unstamped.exe").read_bytes() ==
+                   (builds[0] / "sessionend.exe").read_bytes(), "a timestamped image unsigned is not the built one"))
 
     release, config = keys / "release", (builds[0] / "CPackConfig.cmake").read_text()
     run("cpack", "--config", builds[0] / "CPackConfig.cmake", "-B", release, env=dict(os.environ, **credentials[0]),
