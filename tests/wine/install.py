@@ -41,10 +41,13 @@ def packed(guid):
     return h[7::-1] + h[11:7:-1] + h[15:11:-1] + "".join(h[i + 1] + h[i] for i in range(16, 32, 2))
 
 
-def msiexec(prefix, action, msi):
-    """msiexec's whole status, read by cmd: a Linux parent sees its low byte."""
-    out = prefix.run(["cmd", "/v:on", "/c", f"start /wait msiexec {action} {winelab.windows_path(msi)} /qn & "
-                      "echo status !errorlevel!"], output=True).stdout
+def msiexec(prefix, action, msi, *properties):
+    """msiexec's whole status, read by cmd (a Linux parent sees its low byte)
+    from a batch file (quotes in wine's arguments reach cmd escaped)."""
+    batch = prefix.path / "drive_c" / "msiexec.cmd"
+    batch.write_text(f"@start /wait msiexec {action} {winelab.windows_path(msi)} /qn {' '.join(properties)}\r\n"
+                     "@echo status %errorlevel%\r\n")
+    out = prefix.run(["cmd", "/c", r"C:\msiexec.cmd"], output=True).stdout
     return int(re.search(r"status (\d+)", out).group(1))
 
 
@@ -132,9 +135,19 @@ class Packages(unittest.TestCase):
         self.assertEqual(msiexec(self.prefix, "/i", self.msi), FATAL)
         self.assertEqual(vars(self.installed()), vars(upgraded))
 
-    @unittest.skipUnless(ARCH == "x86" and "x64" in OTHERS, "a 32-bit prefix is the x86 tree's")
-    def test_an_x64_package_is_refused_on_32_bit_wine(self):
-        check_refused(self, self.prefix, self.before, "x64")
+    if ARCH == "x64":
+        def test_install_into_a_folder_of_ones_own(self):
+            # As winget's --location does, through the manifest's switch.
+            chosen = r"C:\Chosen Tools\sessionend"
+            self.assertEqual(msiexec(self.prefix, "/i", self.msi, f'INSTALLDIR="{chosen}"'), SUCCESS)
+            installed = self.prefix.path / "drive_c" / "Chosen Tools" / "sessionend" / "sessionend.exe"
+            self.assertEqual((installed.read_bytes(), self.files.exists(), system_path(self.prefix),
+                              add_remove_programs(self.prefix, self.properties)[1]),
+                             (EXE.read_bytes(), False, self.before + [chosen + "\\"], chosen + "\\"))
+
+    if ARCH == "x86" and "x64" in OTHERS:
+        def test_an_x64_package_is_refused_on_32_bit_wine(self):
+            check_refused(self, self.prefix, self.before, "x64")
 
 
 @unittest.skipUnless(OTHERS, "the packages of other architectures are the x86 tree's")
