@@ -3,8 +3,13 @@
 one image (ARCH x86, x64 or arm64) that installs it to Program Files\\sessionend
 and appends that folder to the system PATH, made with wixl and finished with
 libmsi. The same inputs and SOURCE_DATE_EPOCH give the same bytes.
+
+msi.py codes NAME VERSION: the product and upgrade codes of the packages
+NAME-ARCH.msi of VERSION, as CSV.
 """
+import csv
 import hashlib
+import io
 import os
 import pathlib
 import shutil
@@ -59,7 +64,9 @@ WXS = """<?xml version="1.0" encoding="utf-8"?>
 # replaced too (513: migrate features, maximum version inclusive); the file
 # and the folder have short names, which a machine with SHORTFILENAMES uses;
 # Add/Remove Programs learns the folder once costing has resolved it (51:
-# set a property).
+# set a property). ICE61 warns that the Upgrade row's maximum takes in this
+# package's own version: accepted, since that same version of another
+# architecture is another product, and it must go too.
 # A wixl that knows the Environment table (Debian 13's) has made it empty.
 ENVIRONMENT_TABLE = ("CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL "
                      "LOCALIZABLE, `Value` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY "
@@ -120,6 +127,11 @@ def build(out, version, arch, image):
         # The cabinet keeps each file's time, in local time.
         epoch = int(os.environ["SOURCE_DATE_EPOCH"])
         os.utime(staged, (epoch, epoch))
+        # The x64 and ARM64 components install the same path under codes of
+        # their own, which the component rules forbid between products that
+        # coexist. These never do: RemoveExistingProducts runs before
+        # InstallInitialize, so the old product and its component are gone
+        # before this one's are registered.
         (work / "sessionend.wxs").write_text(WXS.format(
             product=code("product", version, arch), version=version, upgrade=UPGRADE, publisher=PUBLISHER,
             pages=pages, folder=folder, component=code("component", arch), win64="no" if arch == "x86" else "yes"))
@@ -137,5 +149,18 @@ def build(out, version, arch, image):
         shutil.copyfile(work / "package.msi", out)
 
 
+def codes(name, version):
+    """The table that deployment tools' detection rules are written from:
+    each package's product code, and the upgrade code that they share."""
+    out = io.StringIO()
+    table = csv.writer(out)
+    table.writerow(["Package", "Architecture", "ProductVersion", "ProductCode", "UpgradeCode"])
+    table.writerows([f"{name}-{arch}.msi", arch, version, code("product", version, arch), UPGRADE] for arch in ARCHES)
+    return out.getvalue()
+
+
 if __name__ == "__main__":
-    build(*sys.argv[1:])
+    if sys.argv[1] == "codes":
+        sys.stdout.write(codes(*sys.argv[2:]))
+    else:
+        build(*sys.argv[1:])

@@ -5,15 +5,16 @@
 # packages are signed when the environment names a certificate (see the
 # README's "Signing a release"); otherwise the release is unsigned. Where
 # SESSIONEND_RELEASE_URL names the https folder that the files will be
-# published under, winget's and Scoop's manifests for them go beside them.
+# published under, winget's and Scoop's manifests for them go beside them;
+# they also need the home page, SESSIONEND_HOMEPAGE.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 url=${SESSIONEND_RELEASE_URL:-}
-if [ -n "$url" ] && [[ $url != https://* ]]; then
-    echo "SESSIONEND_RELEASE_URL must be an https address, not $url; nothing was built." >&2
-    exit 1
-fi
 bash setup/deps.sh
+if [ -n "$url" ]; then
+    version=$(sed -n 's/^project(sessionend VERSION \([^ ]*\) .*/\1/p' CMakeLists.txt)
+    /usr/bin/python3 cmake/manifests.py check "$version"
+fi
 for preset in win64 winarm64 win32; do
     bash scripts/build.sh "$preset"
 done

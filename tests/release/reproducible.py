@@ -34,7 +34,8 @@ def copy_source(source, copy):
 
 def build_release(copy):
     env = {k: v for k, v in os.environ.items() if not k.startswith("SESSIONEND_SIGN_")}
-    env["SESSIONEND_RELEASE_URL"] = "https://downloads.example.org/sessionend/1.0"
+    env.update(SESSIONEND_RELEASE_URL="https://downloads.example.org/sessionend/1.0.0",
+               SESSIONEND_HOMEPAGE="https://example.org/sessionend/")
     for preset in PRESETS:
         subprocess.run(["cmake", "--preset", preset, "-DBUILD_TESTING=OFF"], cwd=copy, env=env, **QUIET)
         subprocess.run(["cmake", "--build", "--preset", preset], cwd=copy, env=env, **QUIET)
