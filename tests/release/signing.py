@@ -7,16 +7,19 @@ its own header checksum (which removing the signature recomputes, so the
 comparison cannot see it). Then makes the release from the first tree and
 checks that each Windows Installer package is signed and verifies, and that
 its signature, put on a fresh unsigned package of the same signed image,
-gives the signed package byte for byte: signing adds nothing else. An
+gives the signed package byte for byte: signing adds nothing else, and the
+release names the signer's thumbprint. An
 install whose signing fails, or finds no osslsigncode, or no timestamp
 server, leaves no password. Signed with a timestamp from an RFC 3161 server
 of its own on the loopback address, an image still verifies once its
 certificate has expired, where one without fails."""
+import hashlib
 import http.server
 import os
 import pathlib
 import re
 import shutil
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -118,6 +121,10 @@ with tempfile.TemporaryDirectory(prefix="sessionend-sign-") as scratch:
         check=True)
     (archive,) = release.glob("*.zip")
     zipfile.ZipFile(archive).extractall(keys / "images")
+    # The signer's thumbprint as Windows shows it: the certificate's SHA-1.
+    thumbprint = hashlib.sha1(ssl.PEM_cert_to_DER_cert((keys / "cert.pem").read_text())).hexdigest().upper()
+    published = release / archive.name.replace(".zip", "-signer.txt")
+    checks.append((published.exists() and published.read_text() == thumbprint + "\n", f"{published}: not {thumbprint}"))
     version = re.search(r'CPACK_PACKAGE_VERSION "([^"]+)"', config).group(1)
     epoch = re.search(r'CPACK_SESSIONEND_SOURCE_DATE_EPOCH "(\d+)"', config).group(1)
     for arch in ("x86", "x64", "arm64"):
