@@ -226,6 +226,17 @@ CALL = re.compile(r"^([0-9a-f]+):Call ([\w.]+)\((.*)\) ret=([0-9A-Fa-f]+)$")
 RETURN = re.compile(r"^([0-9a-f]+):Ret  ([\w.]+)\(.*\) retval=([0-9A-Fa-f]+) ret=([0-9A-Fa-f]+)$")
 
 
+# What Wine writes when a process of the session fails: its err: channel, its
+# loader's and its client's fatal errors, and the server's protocol errors.
+WINE_ERRORS = re.compile(r":err:|^wine: |wine client error|protocol error")
+
+
+def trace_summary(trace):
+    """Every error that Wine wrote anywhere in the trace, then its end."""
+    lines = trace.splitlines()
+    return "\n".join(["Wine's errors:", *filter(WINE_ERRORS.search, lines), "last trace lines:", *lines[-15:]])
+
+
 def program_thread(trace, exe):
     """The thread that loads the program, and where the image lies."""
     name = pathlib.Path(exe).name.lower()
@@ -234,7 +245,7 @@ def program_thread(trace, exe):
         if loaded and loaded.group(2).replace("\\\\", "\\").lower().endswith("\\" + name):
             base = int(loaded.group(3), 16)
             return loaded.group(1), range(base, base + pefile.PE(str(exe), fast_load=True).OPTIONAL_HEADER.SizeOfImage)
-    raise AssertionError(f"the trace never loads {name}; its last lines:\n" + "\n".join(trace.splitlines()[-15:]))
+    raise AssertionError(f"the trace never loads {name}\n{trace_summary(trace)}")
 
 
 def program_calls(trace, exe):

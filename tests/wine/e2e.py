@@ -49,7 +49,7 @@ def request_of(run):
     """The flags of the one session-end request in the trace."""
     requests = [args for name, args, _ in calls_of(run) if name == "ExitWindowsEx"]
     if len(requests) != 1:
-        raise AssertionError(f"{len(requests)} session-end requests")
+        raise AssertionError(f"{len(requests)} session-end requests\n{evidence(run)}")
     flags, reserved = (int(a, 16) for a in requests[0].split(","))
     if reserved != 0:
         raise AssertionError(f"reserved argument {reserved:#x}")
@@ -57,11 +57,9 @@ def request_of(run):
 
 
 def evidence(run):
-    """What a failure report needs: the status, Wine's own errors, and the
-    trace's end."""
-    lines = run.stderr.splitlines()
-    return "\n".join([f"launcher status: {run.returncode}", "err: lines:", *[l for l in lines if ":err:" in l][-20:],
-                      "last trace lines:", *lines[-15:]])
+    """What a failure report needs: the status, and every error that Wine
+    wrote anywhere in the trace."""
+    return f"launcher status: {run.returncode}\n{winelab.trace_summary(run.stderr)}"
 
 
 def check_accepted(test, run):
