@@ -4,7 +4,8 @@ and run by Wine's cmd.exe, each in its own copy of the template prefix, once
 with the request accepted and once refused. The program is copied to the
 path that the recipe names, so that the recipe's own quoting is what runs.
 The msiexec recipes run on the package, under the name they give it, and
-must show Windows Installer's status: 0, and a refused downgrade's.
+must show Windows Installer's status: 0, and a refused downgrade's. The
+scheduler's recipe registers the README's task XML with Wine's schtasks.
 
 Each recipe runs inside an outer batch that prints a line of its own after
 it: that line must appear, so that a recipe cut short passes nothing, and the
@@ -16,6 +17,7 @@ import re
 import shutil
 import sys
 import unittest
+from xml.etree import ElementTree
 
 import winelab
 from install import FATAL, SUCCESS, msiexec, package
@@ -28,10 +30,13 @@ DONE = "outer batch done"
 REFUSE = "mscoree,mshtml=;wineboot.exe=d"
 
 
+def blocks(language):
+    return re.findall(rf"```{language}\n(.*?)```", README.read_text(), re.DOTALL)
+
+
 def recipes(word):
     """The cmd blocks that name word, without the scheduler's."""
-    blocks = re.findall(r"```bat\n(.*?)```", README.read_text(), re.DOTALL)
-    return [block for block in blocks if word in block and "schtasks" not in block]
+    return [block for block in blocks("bat") if word in block and "schtasks" not in block]
 
 
 def run_in(prefix, recipe, **env):
@@ -68,6 +73,18 @@ class Recipes(unittest.TestCase):
             self.assertEqual((status(install), status(remove)), (SUCCESS, SUCCESS))
             self.assertEqual(msiexec(prefix, "/i", newer), SUCCESS)
             self.assertEqual(status(install), FATAL)
+
+    def test_the_task_registers_from_its_xml(self):
+        (task,), (schtasks,) = blocks("xml"), [block for block in blocks("bat") if "schtasks" in block]
+        # Well-formed, and the actions' context names the principal.
+        root, ns = ElementTree.fromstring(task.encode()), {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
+        self.assertEqual(root.find("t:Actions", ns).get("Context"), root.find("t:Principals/t:Principal", ns).get("id"))
+        with winelab.throwaway_prefix(TEMPLATE) as prefix:
+            (prefix.path / "drive_c" / "recipe").mkdir()
+            (prefix.path / "drive_c" / "recipe" / re.search(r"/XML (\S+)", schtasks).group(1)).write_text(task)
+            self.assertIn("status: 0", run_in(prefix, schtasks + "echo status: %errorlevel%\n"))
+            name = re.search(r'/TN "([^"]+)"', schtasks).group(1)
+            self.assertTrue((prefix.path / "drive_c" / "windows" / "system32" / "tasks" / name).is_file())
 
     def test_each_recipe_reports_exactly_a_refusal(self):
         found = recipes("sessionend.exe")
