@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the three images and makes the release in build/release: the ZIP,
-# a Windows Installer package of each image and a SHA256SUMS of those four,
-# then checks the checksums inside the ZIP and beside it. The images and the
+# a Windows Installer package of each image, their codes and a SHA256SUMS of
+# those, then checks the checksums inside the ZIP and beside it. The images and the
 # packages are signed when the environment names a certificate (see the
 # README's "Signing a release"); otherwise the release is unsigned. Where
 # SESSIONEND_RELEASE_URL names the https folder that the files will be
