@@ -4,15 +4,15 @@ certificate in the environment, installs each build tree, and checks that
 every installed image is signed and verifies, that removing the signature
 gives back the built image byte for byte, and that the signed file carries
 its own header checksum (which removing the signature recomputes, so the
-comparison cannot see it). Then makes the release from the first tree and
-checks that each Windows Installer package is signed and verifies, and that
-its signature, put on a fresh unsigned package of the same signed image,
-gives the signed package byte for byte: signing adds nothing else, and the
-release names the signer's thumbprint. An
-install whose signing fails, or finds no osslsigncode, or no timestamp
-server, leaves no password. Signed with a timestamp from an RFC 3161 server
-of its own on the loopback address, an image still verifies once its
-certificate has expired, where one without fails."""
+comparison cannot see it). The first tree's signature is timestamped by an
+RFC 3161 server of the test's own on the loopback address: once the
+certificate has expired, it still verifies and the others do not. Then makes
+the release from the first tree and checks that each Windows Installer
+package is signed and verifies, and that its signature, put on a fresh
+unsigned package of the same signed image, gives the signed package byte for
+byte: signing adds nothing else; and that the release names the signer's
+thumbprint. An install whose signing fails, or finds no osslsigncode, or no
+timestamp server, leaves no password."""
 import hashlib
 import http.server
 import os
@@ -38,8 +38,8 @@ def run(*command, **kwargs):
 
 
 class Timestamps(http.server.BaseHTTPRequestHandler):
-    """Each query's reply made by openssl ts, with a certificate for
-    timestamping alone."""
+    """An RFC 3161 server: openssl ts answers each query, with a certificate
+    for timestamping alone."""
 
     def do_POST(self):
         query = self.rfile.read(int(self.headers["Content-Length"]))
@@ -51,9 +51,6 @@ class Timestamps(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(reply)
 
-    def log_message(self, *_):
-        pass
-
 
 with tempfile.TemporaryDirectory(prefix="sessionend-sign-") as scratch:
     keys = pathlib.Path(scratch)
@@ -61,35 +58,6 @@ with tempfile.TemporaryDirectory(prefix="sessionend-sign-") as scratch:
         "-addext", "extendedKeyUsage=codeSigning", "-keyout", keys / "key.pem", "-out", keys / "cert.pem", check=True)
     run("openssl", "pkcs12", "-export", "-inkey", keys / "key.pem", "-in", keys / "cert.pem",
         "-passout", "pass:throwaway", "-out", keys / "signer.p12", check=True)
-    # Both ways of naming a certificate, one build each in turn.
-    credentials = [{"SESSIONEND_SIGN_PKCS12": str(keys / "signer.p12"), "SESSIONEND_SIGN_PASSWORD": "throwaway"},
-                   {"SESSIONEND_SIGN_CERT": str(keys / "cert.pem"), "SESSIONEND_SIGN_KEY": str(keys / "key.pem")}]
-    for number, build in enumerate(builds):
-        prefix = keys / build.name
-        env = dict(os.environ, **credentials[number % 2])
-        installed = run("cmake", "--install", build, "--prefix", prefix, env=env)
-        checks.append((installed.returncode == 0, f"installing {build} signed: {installed.stderr}"))
-        (signed,) = prefix.glob("*/sessionend.exe")
-        verified = run("osslsigncode", "verify", "-CAfile", keys / "cert.pem", "-in", signed)
-        checks.append((verified.returncode == 0, f"{signed} does not verify:\n{verified.stdout}{verified.stderr}"))
-        stripped = keys / f"{build.name}-stripped.exe"
-        run("osslsigncode", "remove-signature", "-in", signed, "-out", stripped, check=True)
-        checks.append((stripped.read_bytes() == (build / "sessionend.exe").read_bytes(),
-                       f"{signed} without its signature is not the built image"))
-        image = pefile.PE(str(signed))
-        checksum = image.OPTIONAL_HEADER.CheckSum
-        checks.append((checksum == image.generate_checksum(),
-                       f"{signed}: header checksum {checksum:#x}, the file's is {image.generate_checksum():#x}"))
-    unreachable = {"SESSIONEND_SIGN_TIMESTAMP_URL": "http://127.0.0.1:9/"}
-    for case, broken in (("not found", {"PATH": "/nonexistent"}), ("failing", {"SESSIONEND_SIGN_PASSWORD": "wrong"}),
-                         ("without a timestamp server", unreachable)):
-        prefix = keys / case.replace(" ", "-")
-        failed = run(shutil.which("cmake"), "--install", builds[0], "--prefix", prefix,
-                     env={**os.environ, **credentials[0], **broken})
-        left = list(prefix.rglob("*.password"))
-        checks.append((failed.returncode != 0 and not left, f"osslsigncode {case}: status {failed.returncode}, {left}"))
-
-
     run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650", "-subj", "/CN=sessionend TSA",
         "-addext", "extendedKeyUsage=critical,timeStamping", "-keyout", keys / "tsa.key", "-out", keys / "tsa.pem",
         check=True)
@@ -98,26 +66,43 @@ with tempfile.TemporaryDirectory(prefix="sessionend-sign-") as scratch:
     (keys / "serial").write_text("01\n")
     server = http.server.HTTPServer(("127.0.0.1", 0), Timestamps)
     threading.Thread(target=server.serve_forever, daemon=True).start()
-    env = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
-    env.update(credentials[1], SESSIONEND_SIGN_TIMESTAMP_URL=f"http://127.0.0.1:{server.server_address[1]}/")
-    try:
-        stamped = run("cmake", "--install", builds[0], "--prefix", keys / "stamped", env=env)
-    finally:
-        server.shutdown()
-    checks.append((stamped.returncode == 0, f"signing with a timestamp: {stamped.stderr}"))
+    # Both ways of naming a certificate, one build each in turn; the first
+    # build's signature is timestamped, by the server above.
+    credentials = [{"SESSIONEND_SIGN_PKCS12": str(keys / "signer.p12"), "SESSIONEND_SIGN_PASSWORD": "throwaway",
+                    "SESSIONEND_SIGN_TIMESTAMP_URL": f"http://127.0.0.1:{server.server_address[1]}/"},
+                   {"SESSIONEND_SIGN_CERT": str(keys / "cert.pem"), "SESSIONEND_SIGN_KEY": str(keys / "key.pem")}]
+    local = {k: v for k, v in os.environ.items() if not k.lower().endswith("_proxy")}
     expired = str(int(time.time()) + 3 * 86400)
-    stamped_image, plain = ((keys / prefix).glob("*/sessionend.exe") for prefix in ("stamped", builds[0].name))
-    stamped_image, plain = next(stamped_image, keys / "none"), next(plain)
-    for signed, valid in ((stamped_image, True), (plain, False)):
-        verified = run("osslsigncode", "verify", "-CAfile", keys / "cert.pem", "-TSA-CAfile", keys / "tsa.pem",
-                       "-time", expired, "-in", signed)
-        checks.append(((verified.returncode == 0) == valid, f"{signed} after its certificate expired: {verified.stdout}"))
-    stripped = run("osslsigncode", "remove-signature", "-in", stamped_image, "-out", keys / "unstamped.exe")
-    checks.append((stripped.returncode == 0 and (keys / "unstamped.exe").read_bytes() ==
-                   (builds[0] / "sessionend.exe").read_bytes(), "a timestamped image unsigned is not the built one"))
+    for number, build in enumerate(builds):
+        prefix = keys / build.name
+        installed = run("cmake", "--install", build, "--prefix", prefix, env=dict(local, **credentials[number % 2]))
+        checks.append((installed.returncode == 0, f"installing {build} signed: {installed.stderr}"))
+        (signed,) = prefix.glob("*/sessionend.exe")
+        verified = run("osslsigncode", "verify", "-CAfile", keys / "cert.pem", "-in", signed)
+        checks.append((verified.returncode == 0, f"{signed} does not verify:\n{verified.stdout}{verified.stderr}"))
+        # Once the certificate has expired, only a timestamped signature holds.
+        later = run("osslsigncode", "verify", "-CAfile", keys / "cert.pem", "-TSA-CAfile", keys / "tsa.pem",
+                    "-time", expired, "-in", signed)
+        checks.append(((later.returncode == 0) == (number % 2 == 0), f"{signed} after its certificate expired:\n"
+                       f"{later.stdout}"))
+        stripped = keys / f"{build.name}-stripped.exe"
+        run("osslsigncode", "remove-signature", "-in", signed, "-out", stripped, check=True)
+        checks.append((stripped.read_bytes() == (build / "sessionend.exe").read_bytes(),
+                       f"{signed} without its signature is not the built image"))
+        image = pefile.PE(str(signed))
+        checksum = image.OPTIONAL_HEADER.CheckSum
+        checks.append((checksum == image.generate_checksum(),
+                       f"{signed}: header checksum {checksum:#x}, the file's is {image.generate_checksum():#x}"))
+    for case, broken in (("not found", {"PATH": "/nonexistent"}), ("failing", {"SESSIONEND_SIGN_PASSWORD": "wrong"}),
+                         ("without a timestamp", {"SESSIONEND_SIGN_TIMESTAMP_URL": "http://127.0.0.1:9/"})):
+        prefix = keys / case.replace(" ", "-")
+        failed = run(shutil.which("cmake"), "--install", builds[0], "--prefix", prefix,
+                     env={**local, **credentials[0], **broken})
+        left = list(prefix.rglob("*.password"))
+        checks.append((failed.returncode != 0 and not left, f"osslsigncode {case}: status {failed.returncode}, {left}"))
 
     release, config = keys / "release", (builds[0] / "CPackConfig.cmake").read_text()
-    run("cpack", "--config", builds[0] / "CPackConfig.cmake", "-B", release, env=dict(os.environ, **credentials[0]),
+    run("cpack", "--config", builds[0] / "CPackConfig.cmake", "-B", release, env=dict(local, **credentials[0]),
         check=True)
     (archive,) = release.glob("*.zip")
     zipfile.ZipFile(archive).extractall(keys / "images")
@@ -140,6 +125,7 @@ with tempfile.TemporaryDirectory(prefix="sessionend-sign-") as scratch:
             "-in", fresh, "-out", attached)
         checks.append((attached.exists() and attached.read_bytes() == signed.read_bytes(),
                        f"{signed}: its signature on a fresh unsigned package does not give the signed package"))
+    server.shutdown()
 
 failures = [message for ok, message in checks if not ok]
 for failure in failures:
