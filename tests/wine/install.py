@@ -43,9 +43,10 @@ def packed(guid):
 
 def msiexec(prefix, action, msi, *properties):
     """msiexec's whole status, read by cmd (a Linux parent sees its low byte)
-    from a batch file (quotes in wine's arguments reach cmd escaped)."""
+    from a batch file, where cmd waits for it: quotes in wine's arguments
+    reach cmd escaped, and Wine 10's start passes on none."""
     batch = prefix.path / "drive_c" / "msiexec.cmd"
-    batch.write_text(f"@start /wait msiexec {action} {winelab.windows_path(msi)} /qn {' '.join(properties)}\r\n"
+    batch.write_text(f"@msiexec {action} {winelab.windows_path(msi)} /qn {' '.join(properties)}\r\n"
                      "@echo status %errorlevel%\r\n")
     out = prefix.run(["cmd", "/c", r"C:\msiexec.cmd"], output=True).stdout
     return int(re.search(r"status (\d+)", out).group(1))
