@@ -80,7 +80,7 @@ with tempfile.TemporaryDirectory(prefix="sessionend-package-") as scratch:
         sequences[arch] = [a for (a,) in rows("SELECT `Action` FROM `InstallExecuteSequence` ORDER BY `Sequence`", 1)]
         (folders[arch],) = next(rows("SELECT `Directory_` FROM `Component`", 1))
     # The next version's manifests, of files of its own.
-    second, version = pathlib.Path(scratch, "second"), archive.stem.split("-", 1)[1]
+    second, version = pathlib.Path(scratch, "second"), packages["x64"][3]["ProductVersion"]
     second.mkdir()
     for name, data in [("sessionend-1.0.1.zip", b"next"), *((f"sessionend-1.0.1-{a}.msi", a.encode()) for a in TEMPLATES)]:
         (second / name).write_bytes(data)
@@ -142,7 +142,7 @@ def machine(path):
 
 # winget's three files, by type, each where winget's repository keeps it and
 # beginning with the schema line of its type.
-version, docs = packages["x64"][3]["ProductVersion"], {}
+docs = {}
 for path, text in winget.items():
     doc = yaml.load(text, Loader)
     docs[doc["ManifestType"]] = doc
